@@ -1,0 +1,63 @@
+"""Build of the native accelerators: one C++17 extension module per folder."""
+import os
+
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+
+import numpy
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+COMPILE_ARGS = [
+    '-std=c++17',
+    '-Wall',
+    '-Wextra',
+    # Every product and sum is rounded on its own: results are bit-exact with
+    # the plain double formulas only when no multiply-add is fused.
+    '-ffp-contract=off',
+    '-fvisibility=hidden',
+    '-fvisibility-inlines-hidden',
+]
+
+# Flags the interpreter was configured with that mean nothing to C++.
+C_ONLY_FLAGS = ('-Wstrict-prototypes',)
+
+
+class BuildCpp(build_ext):
+    """Compiles as C++ with the interpreter's and numpy's headers as system headers."""
+
+    def build_extensions(self):
+        for flag in C_ONLY_FLAGS:
+            while flag in self.compiler.compiler_so:
+                self.compiler.compiler_so.remove(flag)
+        system_includes = [self._python_include(), numpy.get_include()]
+        for extension in self.extensions:
+            extension.extra_compile_args = (
+                ['-isystem' + path for path in system_includes] + COMPILE_ARGS
+                + extension.extra_compile_args)
+        build_ext.build_extensions(self)
+
+    @staticmethod
+    def _python_include():
+        from distutils import sysconfig
+        return sysconfig.get_python_inc()
+
+
+def native_module(name):
+    folder = os.path.join(HERE, name)
+    sources = sorted(os.path.join(name, entry) for entry in os.listdir(folder)
+                     if entry.endswith('.cpp'))
+    return Extension(name, sources=sources, language='c++',
+                     depends=[os.path.join('common', entry)
+                              for entry in sorted(os.listdir(os.path.join(HERE, 'common')))])
+
+
+setup(
+    name='kestrel-accel',
+    version='0.1.0',
+    description='Native accelerators for kestrel: 4x4 transform matrices and frustum culling',
+    ext_modules=[native_module('affinekit')],
+    cmdclass={'build_ext': BuildCpp},
+    install_requires=['numpy'],
+    zip_safe=False,
+)

@@ -1,0 +1,67 @@
+import os
+import struct
+import sys
+
+import numpy
+import pytest
+from hypothesis import settings
+
+# The everyday run keeps property tests short; HYPOTHESIS_PROFILE selects
+# a longer one.
+settings.register_profile('default', max_examples=300, deadline=None)
+settings.register_profile('ci', max_examples=1000, deadline=None)
+settings.register_profile('fuzz', max_examples=100000, deadline=None)
+settings.load_profile(os.environ.get('HYPOTHESIS_PROFILE', 'ci' if os.environ.get('CI') else 'default'))
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+
+def same_double(a, b):
+    """Equal to the bit, except that any NaN matches any NaN."""
+    if a != a or b != b:
+        return a != a and b != b
+    return struct.pack('<d', a) == struct.pack('<d', b)
+
+
+def describe(values):
+    return [float.hex(float(v)) for v in values]
+
+
+def assert_same_values(actual, expected):
+    actual = [float(v) for v in actual]
+    expected = [float(v) for v in expected]
+    assert len(actual) == len(expected)
+    assert all(same_double(a, e) for a, e in zip(actual, expected)), (
+        describe(actual), describe(expected))
+
+
+def assert_fresh_matrix(matrix):
+    assert type(matrix) is numpy.ndarray
+    assert matrix.shape == (4, 4)
+    assert matrix.dtype == numpy.float64
+    assert matrix.flags['C_CONTIGUOUS'] and matrix.flags['WRITEABLE'] and matrix.flags['OWNDATA']
+    assert matrix.base is None
+
+
+def assert_same_pair(result, expected):
+    """result is a native (forward, inverse) pair; expected the oracle's."""
+    assert type(result) is tuple and len(result) == 2
+    if expected == (None, None):
+        assert result == (None, None)
+        return
+    for matrix, values in zip(result, expected):
+        assert_fresh_matrix(matrix)
+        assert_same_values(matrix.ravel(), values)
+
+
+@pytest.fixture
+def refcounts():
+    """Checks that a callable leaves the reference counts of objects as it found them."""
+    def check(objects, call, repeat=200):
+        call()  # let first-call caches settle
+        before = [sys.getrefcount(o) for o in objects]
+        for _ in range(repeat):
+            call()
+        after = [sys.getrefcount(o) for o in objects]
+        assert after == before
+    return check

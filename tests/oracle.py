@@ -1,0 +1,139 @@
+"""Plain-Python statement of what the native modules compute.
+
+Used as the differential oracle of the tests: every product and sum is a
+Python float operation, rounded on its own exactly as the native code rounds
+it, so results can be compared bit for bit. numpy is used only where the
+native code uses it: to convert an argument to doubles.
+
+Matrices are lists of 16 floats, row after row, in the row-vector layout
+(a point is the row (x, y, z, 1) on the left; translation in row 3).
+"""
+import math
+
+import numpy
+
+NONE_PAIR = (None, None)
+
+ZERO_SCALE_GUARD = 1e-300
+FULL_TURN = 6.2831853071796
+NO_ROTATION_THRESHOLD = 1e-300
+ZERO_LENGTH_AXIS = "Rotation around 0-length vector impossible"
+
+
+class TooDeep(ValueError):
+    """Stands for numpy's refusal of a nested sequence deeper than allowed."""
+
+
+def converted(obj, max_depth):
+    """The double array numpy's contiguous conversion yields for obj."""
+    array = numpy.array(obj, dtype=numpy.float64)
+    if array.ndim > max_depth:
+        raise TooDeep("object too deep for desired array")
+    return array
+
+
+def read_vector(obj, defaults):
+    """The components a function reads from its one argument; None for None."""
+    if obj is None:
+        return None
+    array = converted(obj, 1)
+    components = list(defaults)
+    if array.ndim == 1:
+        for i, value in enumerate(array[:len(defaults)]):
+            components[i] = float(value)
+    return components
+
+
+def _nan_if_raises(function, value):
+    # Python's math module refuses infinities where C's libm returns NaN.
+    try:
+        return function(value)
+    except ValueError:
+        return float('nan')
+
+
+# ------------------------------------------------------------- affinekit
+
+def trans_matrix_values(x, y, z):
+    return [1.0, 0.0, 0.0, 0.0,
+            0.0, 1.0, 0.0, 0.0,
+            0.0, 0.0, 1.0, 0.0,
+            x, y, z, 1.0]
+
+
+def trans_matrix(obj):
+    v = read_vector(obj, (0.0, 0.0, 0.0))
+    if v is None:
+        return NONE_PAIR
+    x, y, z = v
+    if x == 0 and y == 0 and z == 0:
+        return NONE_PAIR
+    return trans_matrix_values(x, y, z), trans_matrix_values(-x, -y, -z)
+
+
+def scale_matrix_values(x, y, z):
+    return [x, 0.0, 0.0, 0.0,
+            0.0, y, 0.0, 0.0,
+            0.0, 0.0, z, 0.0,
+            0.0, 0.0, 0.0, 1.0]
+
+
+def inverted_factor(factor):
+    return 1.0 / (ZERO_SCALE_GUARD if factor == 0 else factor)
+
+
+def scale_matrix(obj):
+    v = read_vector(obj, (1.0, 1.0, 1.0))
+    if v is None:
+        return NONE_PAIR
+    x, y, z = v
+    if x == 1 and y == 1 and z == 1:
+        return NONE_PAIR
+    return (scale_matrix_values(x, y, z),
+            scale_matrix_values(*[inverted_factor(f) for f in v]))
+
+
+def rot_matrix_values(x, y, z, a):
+    c = _nan_if_raises(math.cos, a)
+    s = _nan_if_raises(math.sin, a)
+    t = 1.0 - c
+    return [t * x * x + c, t * x * y + s * z, t * x * z - s * y, 0.0,
+            t * x * y - s * z, t * y * y + c, t * y * z + s * x, 0.0,
+            t * x * z + s * y, t * y * z - s * x, t * z * z + c, 0.0,
+            0.0, 0.0, 0.0, 1.0]
+
+
+def _is_finite(value):
+    return not (math.isinf(value) or math.isnan(value))
+
+
+def normalised_axis(x, y, z):
+    """The unit axis, or None for an axis of length zero.
+
+    A finite, non-zero axis whose squared length is not a normal double is
+    first scaled by the power of two that brings its largest component into
+    [0.5, 1); every other axis goes through the plain formula.
+    """
+    squared = x * x + y * y + z * z
+    out_of_range = squared == 0 or abs(squared) < 2.2250738585072014e-308 or math.isinf(squared)
+    largest = max(abs(x), abs(y), abs(z))
+    if out_of_range and all(_is_finite(c) for c in (x, y, z)) and largest != 0:
+        exponent = math.frexp(largest)[1]
+        x, y, z = [math.ldexp(c, -exponent) for c in (x, y, z)]
+    length = math.sqrt(x * x + y * y + z * z)
+    if length == 0:
+        return None
+    return x / length, y / length, z / length
+
+
+def rot_matrix(obj):
+    v = read_vector(obj, (0.0, 1.0, 0.0, 0.0))
+    if v is None:
+        return NONE_PAIR
+    x, y, z, a = v
+    if abs(_nan_if_raises(lambda angle: math.fmod(angle, FULL_TURN), a)) < NO_ROTATION_THRESHOLD:
+        return NONE_PAIR
+    axis = normalised_axis(x, y, z)
+    if axis is None:
+        raise ValueError(ZERO_LENGTH_AXIS)
+    return rot_matrix_values(axis[0], axis[1], axis[2], a), rot_matrix_values(axis[0], axis[1], axis[2], -a)
