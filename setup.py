@@ -56,7 +56,7 @@ setup(
     name='kestrel-accel',
     version='0.1.0',
     description='Native accelerators for kestrel: 4x4 transform matrices and frustum culling',
-    ext_modules=[native_module('affinekit')],
+    ext_modules=[native_module('affinekit'), native_module('planesieve')],
     cmdclass={'build_ext': BuildCpp},
     install_requires=['numpy'],
     zip_safe=False,

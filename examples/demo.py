@@ -6,6 +6,7 @@ import math
 import numpy
 
 import affinekit
+import planesieve
 
 
 def show(title, pair):
@@ -30,3 +31,18 @@ forward, inverse = affinekit.transMatrix([1, 2, 3])
 point = numpy.array([10.0, 20.0, 30.0, 1.0])
 print('point', point[:3], '-> translated', point.dot(forward)[:3],
       '-> back', point.dot(forward).dot(inverse)[:3])
+
+frustum = numpy.array([[1, 0, 0, 1], [-1, 0, 0, 1],      # x >= -1, x <= 1
+                       [0, 1, 0, 1], [0, -1, 0, 1],      # y >= -1, y <= 1
+                       [0, 0, 1, 1], [0, 0, -1, 1]])     # z >= -1, z <= 1
+
+
+def corners(low, high):
+    return [[x, y, z] for x in (low[0], high[0]) for y in (low[1], high[1])
+            for z in (low[2], high[2])]
+
+
+print()
+for low, high in [((-0.5, -0.5, -0.5), (0.5, 0.5, 0.5)), ((-0.5, -4, 2), (0.5, -3, 3))]:
+    print('planeCull(cube frustum, box %s..%s) ->' % (low, high),
+          planesieve.planeCull(frustum, corners(low, high)))

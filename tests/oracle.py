@@ -137,3 +137,21 @@ def rot_matrix(obj):
     if axis is None:
         raise ValueError(ZERO_LENGTH_AXIS)
     return rot_matrix_values(axis[0], axis[1], axis[2], a), rot_matrix_values(axis[0], axis[1], axis[2], -a)
+
+
+# ------------------------------------------------------------ planesieve
+
+def plane_value(plane, point):
+    a, b, c, d = plane
+    x, y, z = point[:3]
+    return ((a * x + b * y) + c * z) + d
+
+
+def plane_cull(planes, points, tolerance=0.0):
+    """(1, i) for the first plane i with every point outside it, else (0, None)."""
+    plane_rows = [[float(v) for v in row] for row in converted(planes, 2)]
+    point_rows = [[float(v) for v in row] for row in converted(points, 2)]
+    for i, plane in enumerate(plane_rows):
+        if not any(plane_value(plane, point) >= -tolerance for point in point_rows):
+            return 1, i
+    return 0, None
