@@ -3,6 +3,7 @@
 #   make demo    set up, install, and show both modules at work
 #   make test    set up, install, and run the test suite
 #   make build   compile the modules in place into build/lib (no install)
+#   make bench   time every function against its floor, plain Python and pyrr
 #   make clean   remove build products (the environment stays)
 #   make distclean  also remove .venv and .tools
 
@@ -18,7 +19,7 @@ TOOLS := .tools
 PIP_QUIET := --quiet --disable-pip-version-check
 PYTEST_ARGS ?=
 
-.PHONY: setup install build test demo clean distclean
+.PHONY: setup install build test demo bench clean distclean
 
 setup: $(VENV)/.ready
 
@@ -43,6 +44,15 @@ build: setup
 # Run from tests/ so that the installed modules, not the source folders, are imported.
 test: install
 	cd tests && ../$(PY) -m pytest $(PYTEST_ARGS)
+
+BENCH_BUILD := build/bench
+BENCH_ARGS ?=
+
+# One BLAS thread: pyrr's 4x4 inverse must not wait on threads waking up.
+bench: install
+	$(PY) -m pip install $(PIP_QUIET) -r requirements/py2-bench.txt
+	$(PY) bench/setup_floor.py --quiet build_ext --build-lib $(BENCH_BUILD) --build-temp $(BENCH_BUILD)/tmp
+	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../$(BENCH_BUILD) ../$(PY) run.py $(BENCH_ARGS)
 
 demo: install
 	$(PY) examples/demo.py

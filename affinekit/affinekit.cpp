@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -48,15 +49,13 @@ PyObject* newMatrix(const MatrixValues& values) {
     return matrix;
 }
 
-PyObject* nonePair() { return Py_BuildValue("(OO)", Py_None, Py_None); }
-
-// The tuple takes references of its own; ours go when the owners do.
-PyObject* matrixPair(const OwnedRef& forward, const OwnedRef& inverse) {
-    return Py_BuildValue("(OO)", forward.get(), inverse.get());
+PyObject* nonePair() {
+    return kestrel_native::pairOf(kestrel_native::newReference(Py_None),
+                                  kestrel_native::newReference(Py_None));
 }
 
 // Builds both matrices from one builder, forward first, so that a failure of
-// the inverse releases the forward matrix.
+// the inverse releases the forward matrix; the tuple becomes their only owner.
 template <typename Builder, typename... Args>
 PyObject* buildPair(Builder build, const std::tuple<Args...>& forwardArgs,
                     const std::tuple<Args...>& inverseArgs) {
@@ -64,16 +63,69 @@ PyObject* buildPair(Builder build, const std::tuple<Args...>& forwardArgs,
     if (!forward) {
         return nullptr;
     }
-    OwnedRef inverse(std::apply(build, inverseArgs));
-    if (!inverse) {
-        return nullptr;
-    }
-    return matrixPair(forward, inverse);
+    return kestrel_native::pairOf(std::move(forward), OwnedRef(std::apply(build, inverseArgs)));
 }
 
 // ----------------------------------------------------------- the argument
 
 enum class VectorArgument { Failed, IsNone, Read };
+
+// The interpreter's parser is asked only when the count is wrong, for its
+// error message.
+bool singleArgument(PyObject* args, PyObject*& object) {
+    if (PyTuple_GET_SIZE(args) == 1) {
+        object = PyTuple_GET_ITEM(args, 0);
+        return true;
+    }
+    return PyArg_ParseTuple(args, "O", &object) != 0;
+}
+
+// Components of an exact list or tuple of exact floats and ints, or of a
+// ready double array; false (components untouched or partly written) when
+// the argument needs numpy's conversion. Every item is checked, read or not,
+// because numpy's conversion would refuse the whole sequence for any of them.
+template <std::size_t K>
+bool readVectorDirectly(PyObject* object, std::array<double, K>& components) {
+    if (kestrel_native::isPlainSequence(object)) {
+        PyObject** const items = PySequence_Fast_ITEMS(object);
+        const Py_ssize_t count = PySequence_Fast_GET_SIZE(object);
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            double value;
+            if (!kestrel_native::readPlainNumber(items[i], value)) {
+                return false;
+            }
+            if (i < static_cast<Py_ssize_t>(K)) {
+                components[i] = value;
+            }
+        }
+        return true;
+    }
+    if (kestrel_native::isReadyDoubleArray(object, 0)) {
+        return true;
+    }
+    if (kestrel_native::isReadyDoubleArray(object, 1)) {
+        PyArrayObject* const view = kestrel_native::asArray(object);
+        const npy_intp count = std::min<npy_intp>(PyArray_DIM(view, 0), K);
+        std::copy_n(kestrel_native::doubleData(object), count, components.begin());
+        return true;
+    }
+    return false;
+}
+
+// Components from numpy's conversion of the argument.
+template <std::size_t K>
+bool readVectorConverted(PyObject* object, std::array<double, K>& components) {
+    const OwnedRef array = kestrel_native::toDoubleArray(object, 0, 1);
+    if (!array) {
+        return false;
+    }
+    PyArrayObject* const view = kestrel_native::asArray(array.get());
+    if (PyArray_NDIM(view) == 1) {
+        const npy_intp count = std::min<npy_intp>(PyArray_DIM(view, 0), K);
+        std::copy_n(kestrel_native::doubleData(array.get()), count, components.begin());
+    }
+    return true;
+}
 
 // Reads the single positional argument into K components. Missing trailing
 // components keep their defaults, surplus ones are ignored, and a bare
@@ -82,24 +134,18 @@ template <std::size_t K>
 VectorArgument readVector(PyObject* args, const std::array<double, K>& defaults,
                           std::array<double, K>& components) {
     PyObject* object = nullptr;
-    if (!PyArg_ParseTuple(args, "O", &object)) {
+    if (!singleArgument(args, object)) {
         return VectorArgument::Failed;
     }
     if (object == Py_None) {
         return VectorArgument::IsNone;
     }
-    const OwnedRef array = kestrel_native::toDoubleArray(object, 0, 1);
-    if (!array) {
-        return VectorArgument::Failed;
-    }
     components = defaults;
-    PyArrayObject* const view = kestrel_native::asArray(array);
-    if (PyArray_NDIM(view) == 0) {
+    if (readVectorDirectly(object, components)) {
         return VectorArgument::Read;
     }
-    const npy_intp count = std::min<npy_intp>(PyArray_DIM(view, 0), K);
-    std::copy_n(kestrel_native::doubleData(array), count, components.begin());
-    return VectorArgument::Read;
+    components = defaults;
+    return readVectorConverted(object, components) ? VectorArgument::Read : VectorArgument::Failed;
 }
 
 // Runs compute on the components read, or ends the call as the argument
@@ -182,12 +228,10 @@ PyObject* scaleMatrix(PyObject*, PyObject* args) {
 
 // --------------------------------------------------------------- rotation
 
-// Takes a unit axis. Products are formed left to right, so the entries
-// mirrored across the diagonal share one product and differ only in the sign
-// of their sine term.
-PyObject* newRotMatrix(double x, double y, double z, double a) {
-    const double c = std::cos(a);
-    const double s = std::sin(a);
+// Takes a unit axis and the cosine and sine of the angle. Products are
+// formed left to right, so the entries mirrored across the diagonal share one
+// product and differ only in the sign of their sine term.
+PyObject* newRotMatrix(double x, double y, double z, double c, double s) {
     const double t = 1.0 - c;
     return newMatrix({t * x * x + c,     t * x * y + s * z, t * x * z - s * y, 0.0,
                       t * x * y - s * z, t * y * y + c,     t * y * z + s * x, 0.0,
@@ -195,8 +239,12 @@ PyObject* newRotMatrix(double x, double y, double z, double a) {
                       0.0,               0.0,               0.0,               1.0});
 }
 
+// fmod(a, m) is a itself when |a| < m, so the library call is needed only
+// for angles of a full turn or more (and for NaN).
 bool isNoRotation(double angle) {
-    return std::fabs(std::fmod(angle, kFullTurn)) < kNoRotationThreshold;
+    const double magnitude = std::fabs(angle);
+    const double remainder = magnitude < kFullTurn ? magnitude : std::fabs(std::fmod(angle, kFullTurn));
+    return remainder < kNoRotationThreshold;
 }
 
 // When the squared length of a finite, non-zero axis leaves the normal
@@ -243,7 +291,11 @@ PyObject* rotationPair(const std::array<double, 4>& v) {
         PyErr_SetString(PyExc_ValueError, kZeroLengthAxis);
         return nullptr;
     }
-    return buildPair(newRotMatrix, std::make_tuple(x, y, z, a), std::make_tuple(x, y, z, -a));
+    // The inverse is the rotation by -a: cosine is even and sine odd, to the
+    // bit, so one evaluation of each serves both matrices.
+    const double c = std::cos(a);
+    const double s = std::sin(a);
+    return buildPair(newRotMatrix, std::make_tuple(x, y, z, c, s), std::make_tuple(x, y, z, c, -s));
 }
 
 const char kRotMatrixDoc[] =

@@ -5,6 +5,7 @@
 // every point outside culls them.
 #include "../common/numpy_module.hpp"
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -27,9 +28,75 @@ struct Table {
     npy_intp width;
 };
 
-Table tableOf(const OwnedRef& array) {
+// Small tables given as nested lists are read into local storage instead of
+// a new array; larger ones are left to numpy, whose cost then is per item.
+constexpr std::size_t kLocalTableCapacity = 256;
+
+// A table argument and whatever keeps its values alive: the caller's own
+// ready array, the local copy, or the array numpy's conversion made.
+struct TableArgument {
+    Table table{nullptr, 0, 0};
+    OwnedRef converted;
+    std::array<double, kLocalTableCapacity> local;
+};
+
+Table tableOfArray(PyObject* array) {
     PyArrayObject* const view = kestrel_native::asArray(array);
     return {kestrel_native::doubleData(array), PyArray_DIM(view, 0), PyArray_DIM(view, 1)};
+}
+
+// A non-empty exact list or tuple of rows, each an exact list or tuple of
+// the same non-zero width holding exact floats and ints: exactly the nested
+// sequences numpy turns into a two-dimensional double array without fail.
+bool readNestedDirectly(PyObject* object, TableArgument& argument) {
+    if (!kestrel_native::isPlainSequence(object)) {
+        return false;
+    }
+    const Py_ssize_t rowCount = PySequence_Fast_GET_SIZE(object);
+    if (rowCount == 0) {
+        return false;
+    }
+    PyObject** const rows = PySequence_Fast_ITEMS(object);
+    if (!kestrel_native::isPlainSequence(rows[0])) {
+        return false;
+    }
+    const Py_ssize_t width = PySequence_Fast_GET_SIZE(rows[0]);
+    if (width == 0 || static_cast<std::size_t>(rowCount * width) > kLocalTableCapacity) {
+        return false;
+    }
+    double* value = argument.local.data();
+    for (Py_ssize_t i = 0; i < rowCount; ++i) {
+        PyObject* const row = rows[i];
+        if (!kestrel_native::isPlainSequence(row) || PySequence_Fast_GET_SIZE(row) != width) {
+            return false;
+        }
+        PyObject** const items = PySequence_Fast_ITEMS(row);
+        for (Py_ssize_t j = 0; j < width; ++j) {
+            if (!kestrel_native::readPlainNumber(items[j], *value++)) {
+                return false;
+            }
+        }
+    }
+    argument.table = {argument.local.data(), rowCount, width};
+    return true;
+}
+
+// Reads a table of exactly two dimensions; false with numpy's exception set
+// when the argument cannot be converted.
+bool readTable(PyObject* object, TableArgument& argument) {
+    if (kestrel_native::isReadyDoubleArray(object, kTableDepth)) {
+        argument.table = tableOfArray(object);
+        return true;
+    }
+    if (readNestedDirectly(object, argument)) {
+        return true;
+    }
+    argument.converted = kestrel_native::toDoubleArray(object, kTableDepth, kTableDepth);
+    if (!argument.converted) {
+        return false;
+    }
+    argument.table = tableOfArray(argument.converted.get());
+    return true;
 }
 
 // Summed in a fixed order, never fused, so that a point exactly on a plane
@@ -38,11 +105,36 @@ inline double planeValue(const double* plane, const double* point) {
     return ((plane[0] * point[0] + plane[1] * point[1]) + plane[2] * point[2]) + plane[3];
 }
 
-// The comparison is false for NaN, so a point whose value is NaN is outside.
+// The first point decides most planes (a visible box has its corners inside
+// most of them), so it is tested alone; the rest are taken four at a time,
+// their values computed side by side. The decision is the same as one point
+// at a time, since no value has an effect of its own. The comparison is
+// false for NaN, so a point whose value is NaN is outside.
+constexpr npy_intp kPointsPerStep = 4;
+
 bool anyPointInside(const double* plane, const Table& points, double tolerance) {
+    const double limit = -tolerance;
+    const npy_intp width = points.width;
     const double* point = points.rows;
-    for (npy_intp j = 0; j < points.count; ++j, point += points.width) {
-        if (planeValue(plane, point) >= -tolerance) {
+    npy_intp j = 0;
+    if (j < points.count) {
+        if (planeValue(plane, point) >= limit) {
+            return true;
+        }
+        ++j;
+        point += width;
+    }
+    for (; j + kPointsPerStep <= points.count; j += kPointsPerStep, point += kPointsPerStep * width) {
+        const bool inside0 = planeValue(plane, point) >= limit;
+        const bool inside1 = planeValue(plane, point + width) >= limit;
+        const bool inside2 = planeValue(plane, point + 2 * width) >= limit;
+        const bool inside3 = planeValue(plane, point + 3 * width) >= limit;
+        if (inside0 | inside1 | inside2 | inside3) {
+            return true;
+        }
+    }
+    for (; j < points.count; ++j, point += width) {
+        if (planeValue(plane, point) >= limit) {
             return true;
         }
     }
@@ -80,37 +172,51 @@ const char kPlaneCullDoc[] =
     "returns (1, cullingPlaneIndex) if culled\n"
     "\t(0,None) if not culled";
 
+// planes, points and the optional tolerance. The interpreter's parser is
+// asked only when there are not exactly two arguments.
+bool parseArguments(PyObject* args, PyObject*& planes, PyObject*& points, double& tolerance) {
+    if (PyTuple_GET_SIZE(args) == 2) {
+        planes = PyTuple_GET_ITEM(args, 0);
+        points = PyTuple_GET_ITEM(args, 1);
+        return true;
+    }
+    if (!PyArg_ParseTuple(args, "OO|d", &planes, &points, &tolerance)) {
+        return false;
+    }
+    if (std::isnan(tolerance)) {
+        PyErr_SetString(PyExc_ValueError, kNanToleranceError);
+        return false;
+    }
+    return true;
+}
+
+PyObject* cullResult(npy_intp culling) {
+    using kestrel_native::newReference;
+    if (culling == kNoCullingPlane) {
+        return kestrel_native::pairOf(OwnedRef(PyInt_FromLong(0)), newReference(Py_None));
+    }
+    // The whole index, as a Python int: the same object "(ii)" would give
+    // for every index that fits an int.
+    return kestrel_native::pairOf(OwnedRef(PyInt_FromLong(1)),
+                                  OwnedRef(PyInt_FromSsize_t(static_cast<Py_ssize_t>(culling))));
+}
+
 PyObject* planeCull(PyObject*, PyObject* args) {
     PyObject* planesObject = nullptr;
     PyObject* pointsObject = nullptr;
     double tolerance = 0.0;
-    if (!PyArg_ParseTuple(args, "OO|d", &planesObject, &pointsObject, &tolerance)) {
+    if (!parseArguments(args, planesObject, pointsObject, tolerance)) {
         return nullptr;
     }
-    if (std::isnan(tolerance)) {
-        PyErr_SetString(PyExc_ValueError, kNanToleranceError);
+    TableArgument planes;
+    TableArgument points;
+    if (!readTable(planesObject, planes) || !readTable(pointsObject, points)) {
         return nullptr;
     }
-    const OwnedRef planesArray = kestrel_native::toDoubleArray(planesObject, kTableDepth, kTableDepth);
-    if (!planesArray) {
+    if (!checkWidths(planes.table, points.table)) {
         return nullptr;
     }
-    const OwnedRef pointsArray = kestrel_native::toDoubleArray(pointsObject, kTableDepth, kTableDepth);
-    if (!pointsArray) {
-        return nullptr;
-    }
-    const Table planes = tableOf(planesArray);
-    const Table points = tableOf(pointsArray);
-    if (!checkWidths(planes, points)) {
-        return nullptr;
-    }
-    const npy_intp culling = firstCullingPlane(planes, points, tolerance);
-    if (culling == kNoCullingPlane) {
-        return Py_BuildValue("(iO)", 0, Py_None);
-    }
-    // "n" keeps the whole index; for an index that fits an int it is the
-    // same Python int as "i".
-    return Py_BuildValue("(in)", 1, static_cast<Py_ssize_t>(culling));
+    return cullResult(firstCullingPlane(planes.table, points.table, tolerance));
 }
 
 PyMethodDef kMethods[] = {

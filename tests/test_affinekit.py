@@ -200,6 +200,12 @@ def test_non_finite_rotations_fill_the_linear_block_with_nan(argument):
         assert_same_values(matrix[:3, 3], [0, 0, 0])
 
 
+@given(angle=st.floats(allow_nan=False, allow_infinity=False))
+def test_sine_is_odd_and_cosine_even_to_the_bit(angle):
+    # One evaluation of each serves the rotation by a and by -a.
+    assert_same_values([math.sin(-angle), math.cos(-angle)], [-math.sin(angle), math.cos(angle)])
+
+
 def test_inverse_rotation_is_the_transpose():
     forward, inverse = affinekit.rotMatrix([0.3, -1.2, 2.5, 0.8])
     assert_same_values(inverse.ravel(), forward.T.ravel())

@@ -1,0 +1,69 @@
+// The floor the native functions are measured against: the work no
+// implementation can avoid, and nothing else. floorPair takes one argument
+// and returns two new 4x4 double arrays, each filled by one 128-byte copy;
+// floorCull takes two arguments and returns (0, None).
+#include "../common/numpy_module.hpp"
+
+#include <cstring>
+
+namespace {
+
+const double kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+PyObject* newMatrix() {
+    npy_intp dims[2] = {4, 4};
+    PyObject* matrix = PyArray_SimpleNew(2, dims, NPY_DOUBLE);
+    if (matrix != nullptr) {
+        std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(matrix)), kIdentity,
+                    sizeof(kIdentity));
+    }
+    return matrix;
+}
+
+bool hasArity(PyObject* args, Py_ssize_t count) {
+    if (PyTuple_GET_SIZE(args) == count) {
+        return true;
+    }
+    PyErr_SetString(PyExc_TypeError, "wrong number of arguments");
+    return false;
+}
+
+PyObject* floorPair(PyObject*, PyObject* args) {
+    if (!hasArity(args, 1)) {
+        return nullptr;
+    }
+    kestrel_native::OwnedRef forward(newMatrix());
+    kestrel_native::OwnedRef inverse(newMatrix());
+    PyObject* pair = PyTuple_New(2);
+    if (!forward || !inverse || pair == nullptr) {
+        Py_XDECREF(pair);
+        return nullptr;
+    }
+    PyTuple_SET_ITEM(pair, 0, forward.release());
+    PyTuple_SET_ITEM(pair, 1, inverse.release());
+    return pair;
+}
+
+PyObject* floorCull(PyObject*, PyObject* args) {
+    if (!hasArity(args, 2)) {
+        return nullptr;
+    }
+    PyObject* result = PyTuple_New(2);
+    if (result == nullptr) {
+        return nullptr;
+    }
+    PyTuple_SET_ITEM(result, 0, PyInt_FromLong(0));
+    Py_INCREF(Py_None);
+    PyTuple_SET_ITEM(result, 1, Py_None);
+    return result;
+}
+
+PyMethodDef kMethods[] = {
+    {"floorPair", floorPair, METH_VARARGS, nullptr},
+    {"floorCull", floorCull, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+KESTREL_MODULE_ENTRY initbenchfloor() { kestrel_native::createModule("benchfloor", kMethods); }
