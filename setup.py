@@ -10,6 +10,9 @@ COMPILE_ARGS = [
     '-std=c++17',
     '-Wall',
     '-Wextra',
+    # The interpreter's headers pun object structs; distutils drops this flag
+    # from its defaults when CFLAGS is set in the environment.
+    '-fno-strict-aliasing',
     # Every product and sum is rounded on its own: results are bit-exact with
     # the plain double formulas only when no multiply-add is fused.
     '-ffp-contract=off',

@@ -1,19 +1,40 @@
+import contextlib
+import gc
 import os
 import struct
 import sys
 
 import numpy
 import pytest
-from hypothesis import settings
+from hypothesis import HealthCheck, settings
 
-# The everyday run keeps property tests short; HYPOTHESIS_PROFILE selects
-# a longer one.
+# The everyday run keeps property tests short, CI runs them longer, and
+# HYPOTHESIS_PROFILE=fuzz (make fuzz) runs 10^5 examples per test.
 settings.register_profile('default', max_examples=300, deadline=None)
 settings.register_profile('ci', max_examples=1000, deadline=None)
-settings.register_profile('fuzz', max_examples=100000, deadline=None)
+settings.register_profile('fuzz', max_examples=100000, deadline=None,
+                          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+# Under valgrind everything runs some fifty times slower.
+settings.register_profile('valgrind', max_examples=40, deadline=None,
+                          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 settings.load_profile(os.environ.get('HYPOTHESIS_PROFILE', 'ci' if os.environ.get('CI') else 'default'))
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from numpy_capi import FLOAT64  # noqa: E402
+
+
+def pytest_sessionstart(session):
+    # A run against a particular build (sanitizers, valgrind) names its folder,
+    # so that an installed copy cannot be tested in its place unnoticed.
+    expected = os.environ.get('KESTREL_MODULE_DIR')
+    if expected:
+        import affinekit
+        import planesieve
+        for module in (affinekit, planesieve):
+            if os.path.dirname(os.path.abspath(module.__file__)) != os.path.abspath(expected):
+                raise pytest.UsageError('%s was imported from %s, not %s'
+                                        % (module.__name__, module.__file__, expected))
 
 
 def same_double(a, b):
@@ -54,9 +75,8 @@ def assert_same_pair(result, expected):
         assert_same_values(matrix.ravel(), values)
 
 
-# Every live float64 array holds a reference to this descriptor, so its count
-# also tells whether a call left an array behind.
-FLOAT64 = numpy.dtype(numpy.float64)
+# Every live float64 array holds a reference to the float64 descriptor, so its
+# count also tells whether a call left an array behind.
 
 
 @pytest.fixture
@@ -71,9 +91,22 @@ def refcounts():
     def check(objects, call, numpy_keeps_descriptor=False, repeat=200):
         watched = list(objects) + [None] + ([] if numpy_keeps_descriptor else [FLOAT64])
         call()  # let first-call caches settle
-        before = [sys.getrefcount(o) for o in watched]
-        for _ in range(repeat):
-            call()
-        after = [sys.getrefcount(o) for o in watched]
+        with no_garbage_collection():
+            before = [sys.getrefcount(o) for o in watched]
+            for _ in range(repeat):
+                call()
+            after = [sys.getrefcount(o) for o in watched]
         assert after == before
     return check
+
+
+@contextlib.contextmanager
+def no_garbage_collection():
+    """Collects now, then not at all: earlier tests' garbage (arrays among it)
+    must not be freed while counts are being compared."""
+    gc.collect()
+    gc.disable()
+    try:
+        yield
+    finally:
+        gc.enable()

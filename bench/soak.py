@@ -1,0 +1,91 @@
+"""Soak: 10^6 calls of each function over its success and error paths, with
+the resident memory before and after. A leak of one object per call would
+show as tens of megabytes.
+
+    python bench/soak.py [--calls N]
+"""
+from __future__ import print_function
+
+import argparse
+import gc
+import timeit
+
+import numpy
+
+try:
+    range_ = xrange  # a list of 10^6 ints would itself grow the resident size
+except NameError:
+    range_ = range
+
+import affinekit
+import planesieve
+
+NAN = float('nan')
+CUBE = numpy.array([[1, 0, 0, 1], [-1, 0, 0, 1], [0, 1, 0, 1], [0, -1, 0, 1],
+                    [0, 0, 1, 1], [0, 0, -1, 1]], dtype=float)
+
+
+class Refuses(object):
+    def __float__(self):
+        raise ArithmeticError('refused')
+
+
+VECTORS = [
+    [1.5, -2.0, 3.0, 0.5], (0.0, 0.0, 1.0, 2.0), numpy.array([0.3, -1.2, 2.5, 0.8]),
+    numpy.arange(8.0)[::2], [1, 2, 3, 4], [True, 0.5, 1, 1], None, [], 5.0, [0.0, 0.0, 0.0, 0.0],
+    [NAN, 1.0, 0.0, 1.0], [[1.0, 2.0]], ['x'], [Refuses()], [0.0, 0.0, 0.0, 1.0], numpy.ones((2, 4)),
+]
+TABLES = [
+    (CUBE, [[0.0, 0.0, 2.0], [0.5, 0.5, 3.0]]), (CUBE.tolist(), numpy.zeros((8, 3))),
+    (CUBE[::2], numpy.zeros((8, 4))), (numpy.zeros((0, 4)), numpy.zeros((0, 3))),
+    (CUBE, numpy.zeros((8, 2))), (numpy.zeros((6, 3)), numpy.zeros((8, 3))),
+    ([1.0, 0.0], numpy.zeros((8, 3))), (CUBE, [[0.0, 'x', 1.0]]), (CUBE,),
+]
+
+
+def resident_kib():
+    with open('/proc/self/status') as status:
+        for line in status:
+            if line.startswith('VmRSS:'):
+                return int(line.split()[1])
+    return 0
+
+
+def soak(function, argument_lists, calls):
+    failures = 0
+    count = len(argument_lists)
+    for i in range_(calls):
+        try:
+            function(*argument_lists[i % count])
+        except (TypeError, ValueError, ArithmeticError):
+            failures += 1
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    parser.add_argument('--calls', type=int, default=10 ** 6)
+    calls = parser.parse_args().calls
+    plans = [(affinekit.transMatrix, [(v,) for v in VECTORS] + [(), (1, 2)]),
+             (affinekit.scaleMatrix, [(v,) for v in VECTORS]),
+             (affinekit.rotMatrix, [(v,) for v in VECTORS]),
+             (planesieve.planeCull, TABLES + [(CUBE, CUBE[:, :3], 0.5), (CUBE, CUBE, NAN)])]
+    for function, argument_lists in plans:  # warm every path and cache first
+        soak(function, argument_lists, 10 * len(argument_lists))
+    gc.collect()
+    start_kib = resident_kib()
+    print('resident at start: %d KiB' % start_kib)
+    for function, argument_lists in plans:
+        before = resident_kib()
+        began = timeit.default_timer()
+        failures = soak(function, argument_lists, calls)
+        seconds = timeit.default_timer() - began
+        gc.collect()
+        print('%-12s %8d calls (%7d raised) in %5.1f s: resident %d -> %d KiB (%+d KiB)' % (
+            function.__name__, calls, failures, seconds, before, resident_kib(),
+            resident_kib() - before))
+    print('resident at end: %d KiB (%+d KiB in all)' % (resident_kib(), resident_kib() - start_kib))
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,76 @@
+"""Eight interpreter threads calling every function at once see what one thread sees."""
+import contextlib
+import sys
+import threading
+
+import numpy
+
+import affinekit
+from planesieve import planeCull
+from test_fast_paths import outcome
+
+NAN = float('nan')
+CUBE = numpy.array([[1, 0, 0, 1], [-1, 0, 0, 1], [0, 1, 0, 1], [0, -1, 0, 1],
+                    [0, 0, 1, 1], [0, 0, -1, 1]], dtype=float)
+CALLS = [
+    (affinekit.transMatrix, ([1.5, -2.0, 3.0],)),
+    (affinekit.transMatrix, (numpy.array([NAN, 0.0, 1.0]),)),
+    (affinekit.transMatrix, ([[1.0]],)),
+    (affinekit.scaleMatrix, ((0.0, 2, -0.0),)),
+    (affinekit.scaleMatrix, (None,)),
+    (affinekit.rotMatrix, ([0.3, -1.2, 2.5, 0.8],)),
+    (affinekit.rotMatrix, (numpy.array([1e-200, 0.0, 0.0, 1.0]),)),
+    (affinekit.rotMatrix, ([0.0, 0.0, 0.0, 1.0],)),
+    (affinekit.rotMatrix, ()),
+    (planeCull, (CUBE, [[0.0, 0.0, 2.0], [0.5, 0.5, 3.0]])),
+    (planeCull, (CUBE.tolist(), numpy.zeros((8, 3)))),
+    (planeCull, (CUBE, numpy.zeros((8, 2)))),
+    (planeCull, (CUBE, [[0.0, 0.0, 1.2]], 0.25)),
+]
+THREADS = 8
+ROUNDS = 300
+
+
+@contextlib.contextmanager
+def frequent_thread_switches():
+    """Switch interpreter threads as often as the interpreter allows."""
+    if hasattr(sys, 'setswitchinterval'):
+        previous = sys.getswitchinterval()
+        sys.setswitchinterval(1e-6)
+        restore = sys.setswitchinterval
+    else:
+        previous = sys.getcheckinterval()
+        sys.setcheckinterval(1)
+        restore = sys.setcheckinterval
+    try:
+        yield
+    finally:
+        restore(previous)
+
+
+def run_all():
+    return [outcome(function, *args) for function, args in CALLS]
+
+
+def test_threads_see_the_serial_results():
+    expected = run_all()
+    start = threading.Event()
+    results = [None] * THREADS
+
+    def worker(index):
+        start.wait()
+        seen = []
+        for _ in range(ROUNDS):
+            seen.append(run_all())
+        results[index] = seen
+
+    with frequent_thread_switches():
+        threads = [threading.Thread(target=worker, args=(i,)) for i in range(THREADS)]
+        for thread in threads:
+            thread.start()
+        start.set()
+        for thread in threads:
+            thread.join()
+    for seen in results:
+        assert seen is not None and len(seen) == ROUNDS
+        assert all(round_ == expected for round_ in seen)
