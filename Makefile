@@ -1,107 +1,156 @@
-# Everyday commands. Every target that needs the environment makes it first.
+# Everyday commands, for CPython 2.7 (.venv) and CPython 3.11 (.venv3). Every
+# target that needs an environment makes it first.
 #
-#   make demo    set up, install, and show both modules at work
-#   make test    set up, install, and run the test suite
-#   make build   compile the modules in place into build/lib (no install)
-#   make bench   time every function against its floor, plain Python and pyrr
-#   make fuzz    10^5 arbitrary arguments per function against the oracle
-#   make soak    10^6 calls per function, resident memory before and after
-#   make check-memory  the suite against an AddressSanitizer + UBSan build
+#   make demo            set up, install, and show both modules at work
+#   make test            set up, install, and run the test suite on both interpreters
+#   make bench           time every function against its floor, plain Python and others
+#   make fuzz            10^5 arbitrary arguments per function against the oracle
+#   make soak            10^6 calls per function, resident memory before and after
+#   make check-memory    the suite against an AddressSanitizer + UBSan build
 #   make check-valgrind  the suite under valgrind's memcheck
-#   make clean   remove build products (the environment stays)
-#   make distclean  also remove .venv and .tools
+#   make typecheck       mypy on a small typed caller, against the installed stubs
+#                        (the Python 3 suite also runs it)
+#   make clean           remove build products (the environments stay)
+#   make distclean       also remove the environments
+#
+# Each of test, bench, fuzz, soak, check-memory and check-valgrind has a -py2
+# and a -py3 form for one interpreter alone; the plain form runs both.
 
-# The interpreter: $(PYTHON2) if given, else a working python2.7 on PATH,
-# else pyenv's 2.7.18.
+# The interpreters: $(PYTHON2) / $(PYTHON3) if given, else a working
+# python2.7 / python3.11 on PATH, else pyenv's.
 PYENV_ROOT_DIR := $(shell pyenv root 2>/dev/null || echo $(HOME)/.pyenv)
 PYTHON2 ?= $(or $(shell python2.7 -c 'import sys; print(sys.executable)' 2>/dev/null),\
                 $(wildcard $(PYENV_ROOT_DIR)/versions/2.7.18/bin/python))
+PYTHON3 ?= $(or $(shell python3.11 -c 'import sys; print(sys.executable)' 2>/dev/null),\
+                $(lastword $(sort $(wildcard $(PYENV_ROOT_DIR)/versions/3.11.*/bin/python))))
 
-VENV := .venv
-PY := $(VENV)/bin/python
+VENV_py2 := .venv
+VENV_py3 := .venv3
+PY_py2 := $(VENV_py2)/bin/python
+PY_py3 := $(VENV_py3)/bin/python
 TOOLS := .tools
 PIP_QUIET := --quiet --disable-pip-version-check
 PYTEST_ARGS ?=
+BENCH_ARGS ?=
+SOAK_ARGS ?=
+INTERPRETERS := py2 py3
 
-.PHONY: setup install build test demo bench fuzz soak check-memory check-valgrind clean distclean
+.PHONY: setup install test demo bench fuzz soak check-memory check-valgrind typecheck clean \
+	distclean $(foreach target,setup install test bench fuzz soak check-memory check-valgrind,\
+	$(addprefix $(target)-,$(INTERPRETERS)))
 
-setup: $(VENV)/.ready
+setup: setup-py2 setup-py3
+install: install-py2 install-py3
+test: test-py2 test-py3
+bench: bench-py2 bench-py3
+fuzz: fuzz-py2 fuzz-py3
+soak: soak-py2 soak-py3
+check-memory: check-memory-py2 check-memory-py3
+check-valgrind: check-valgrind-py2 check-valgrind-py3
 
+# ------------------------------------------------------------ environments
+
+setup-py2: $(VENV_py2)/.ready
+setup-py3: $(VENV_py3)/.ready
+
+# Python 2.7 has no venv module: a pinned virtualenv, kept in .tools, makes it.
 $(TOOLS)/.ready: requirements/py2-virtualenv.txt
 	@test -n "$(PYTHON2)" || { echo "no Python 2.7 found: set PYTHON2=/path/to/python2.7" >&2; exit 1; }
 	rm -rf $(TOOLS)
 	PYTHONWARNINGS=ignore $(PYTHON2) -m pip install $(PIP_QUIET) --target $(TOOLS) -r $<
 	touch $@
 
-$(VENV)/.ready: $(TOOLS)/.ready requirements/py2-test.txt
-	rm -rf $(VENV)
-	PYTHONPATH=$(TOOLS) $(PYTHON2) -m virtualenv --quiet --no-periodic-update -p $(PYTHON2) $(VENV)
-	$(PY) -m pip install $(PIP_QUIET) -r requirements/py2-test.txt
+$(VENV_py2)/.ready: $(TOOLS)/.ready requirements/py2-test.txt
+	rm -rf $(VENV_py2)
+	PYTHONPATH=$(TOOLS) $(PYTHON2) -m virtualenv --quiet --no-periodic-update -p $(PYTHON2) $(VENV_py2)
+	$(PY_py2) -m pip install $(PIP_QUIET) -r requirements/py2-test.txt
 	touch $@
 
-# Builds a wheel in place and installs it: pip's own `pip install .` copies the
-# whole tree (the environment included) before it builds.
-WHEEL_DIR := build/wheel
+$(VENV_py3)/.ready: requirements/py3-test.txt
+	@test -n "$(PYTHON3)" || { echo "no Python 3.11 found: set PYTHON3=/path/to/python3" >&2; exit 1; }
+	rm -rf $(VENV_py3)
+	$(PYTHON3) -m venv $(VENV_py3)
+	$(PY_py3) -m pip install $(PIP_QUIET) -r requirements/py3-test.txt
+	touch $@
 
-install: setup
-	rm -rf $(WHEEL_DIR)
-	$(PY) setup.py --quiet bdist_wheel --dist-dir $(WHEEL_DIR) --bdist-dir build/bdist
-	$(PY) -m pip install $(PIP_QUIET) --no-deps --force-reinstall $(WHEEL_DIR)/*.whl
+# ---------------------------------------------------------------- install
 
-build: setup
-	$(PY) setup.py --quiet build_ext --build-lib build/lib --build-temp build/tmp
+# Python 2: a wheel built in place, then installed (pip 20's `pip install .`
+# copies the whole tree, the environments included, before it builds).
+install-py2: setup-py2
+	rm -rf build/wheel-py2
+	$(PY_py2) setup.py --quiet bdist_wheel --dist-dir build/wheel-py2 --bdist-dir build/bdist-py2
+	$(PY_py2) -m pip install $(PIP_QUIET) --no-deps --force-reinstall build/wheel-py2/*.whl
+
+install-py3: setup-py3
+	$(PY_py3) -m pip install $(PIP_QUIET) --no-build-isolation --no-deps --force-reinstall .
+
+# ------------------------------------------------------------------- test
 
 # Run from tests/ so that the installed modules, not the source folders, are imported.
-test: install
-	cd tests && ../$(PY) -m pytest $(PYTEST_ARGS)
+$(addprefix test-,$(INTERPRETERS)): test-%: install-%
+	cd tests && ../$(PY_$*) -m pytest $(PYTEST_ARGS)
 
-BENCH_BUILD := build/bench
-BENCH_ARGS ?=
+typecheck: install-py3
+	$(PY_py3) -m mypy --strict --no-incremental tests/typed_caller.py
 
-# One BLAS thread: pyrr's 4x4 inverse must not wait on threads waking up.
-bench: install
-	$(PY) -m pip install $(PIP_QUIET) -r requirements/py2-bench.txt
-	$(PY) bench/setup_floor.py --quiet build_ext --build-lib $(BENCH_BUILD) --build-temp $(BENCH_BUILD)/tmp
-	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../$(BENCH_BUILD) ../$(PY) run.py $(BENCH_ARGS)
+demo: install
+	$(PY_py2) examples/demo.py
+	$(PY_py3) examples/demo.py
 
-# The whole suite against a build with AddressSanitizer and UBSan in build/asan.
-# The interpreter is not instrumented: the runtime is preloaded, and leak
-# detection (which would report the interpreter's own) is off.
-# Output is captured at the sys level only, so that a report reaches the terminal.
-ASAN_BUILD := $(abspath build/asan)
+# ---------------------------------------------------------------- measure
+
+# One BLAS thread: a 4x4 inverse must not wait on threads waking up.
+$(addprefix bench-,$(INTERPRETERS)): bench-%: install-%
+	$(PY_$*) -m pip install $(PIP_QUIET) -r requirements/$*-bench.txt
+	$(PY_$*) bench/setup_floor.py --quiet build_ext --build-lib build/bench-$* --build-temp build/bench-$*/tmp
+	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) run.py $(BENCH_ARGS)
+
+# 10^5 arbitrary arguments per function (the everyday run keeps a few hundred).
+$(addprefix fuzz-,$(INTERPRETERS)): fuzz-%: install-%
+	cd tests && HYPOTHESIS_PROFILE=fuzz ../$(PY_$*) -m pytest -p no:cacheprovider test_fuzz.py \
+		--hypothesis-show-statistics $(PYTEST_ARGS)
+
+$(addprefix soak-,$(INTERPRETERS)): soak-%: install-%
+	cd bench && ../$(PY_$*) soak.py $(SOAK_ARGS)
+
+# ------------------------------------------------------------ memory checks
+
+# The whole suite against a build with AddressSanitizer and UBSan. The
+# interpreter is not instrumented: the runtime is preloaded, leak detection
+# (which would report the interpreter's own) is off, and output is captured
+# at the sys level only, so that a report reaches the terminal. PYTHONMALLOC
+# (Python 3) hands the interpreter's small objects to the checked allocator.
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
-SANITIZER_ENV := LD_PRELOAD=$$(gcc -print-file-name=libasan.so) \
+SANITIZER_ENV := LD_PRELOAD=$$(gcc -print-file-name=libasan.so) PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-check-memory: setup
-	CFLAGS="$(SANITIZE) -g" LDFLAGS="$(SANITIZE)" $(PY) setup.py --quiet build_ext --force \
-		--build-lib $(ASAN_BUILD) --build-temp $(ASAN_BUILD)/tmp
-	cd tests && $(SANITIZER_ENV) PYTHONPATH=$(ASAN_BUILD) KESTREL_MODULE_DIR=$(ASAN_BUILD) \
-		../$(PY) -m pytest -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
+$(addprefix check-memory-,$(INTERPRETERS)): check-memory-%: install-%
+	CFLAGS="$(SANITIZE) -g" LDFLAGS="$(SANITIZE)" $(PY_$*) setup.py --quiet build_ext --force \
+		--build-lib $(abspath build/asan-$*) --build-temp $(abspath build/asan-$*/tmp)
+	cd tests && $(SANITIZER_ENV) PYTHONPATH=$(abspath build/asan-$*) \
+		KESTREL_MODULE_DIR=$(abspath build/asan-$*) \
+		../$(PY_$*) -m pytest -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
 
-# The whole suite under valgrind's memcheck, with the
-# interpreter's allocator noise suppressed: no invalid access, no definite leak.
+# The whole suite under valgrind's memcheck; valgrind_check.py then fails on
+# any invalid access, and on uninitialised values and definite leaks in our
+# libraries. The interpreters' own noise is suppressed (valgrind-python.supp)
+# or left out by the check; Python 3's small-object allocator is switched off.
 VALGRIND := valgrind --tool=memcheck --suppressions=valgrind-python.supp --num-callers=40 \
-	--leak-check=full --errors-for-leak-kinds=definite --show-leak-kinds=definite --error-exitcode=99
+	--leak-check=full --show-leak-kinds=definite
 
-check-valgrind: install
-	cd tests && HYPOTHESIS_PROFILE=valgrind $(VALGRIND) ../$(PY) -m pytest -p no:cacheprovider \
-		--capture=sys $(PYTEST_ARGS)
+$(addprefix check-valgrind-,$(INTERPRETERS)): check-valgrind-%: install-%
+	mkdir -p build
+	cd tests && PYTHONMALLOC=malloc HYPOTHESIS_PROFILE=valgrind $(VALGRIND) \
+		--log-file=$(abspath build/valgrind-$*.log) \
+		../$(PY_$*) -m pytest -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
+	$(PY_$*) tests/valgrind_check.py build/valgrind-$*.log
 
-# 10^6 calls per function over success and error paths; resident memory printed.
-soak: install
-	cd bench && ../$(PY) soak.py $(SOAK_ARGS)
-
-# 10^5 arbitrary arguments per function (the everyday run keeps a few hundred).
-fuzz: install
-	cd tests && HYPOTHESIS_PROFILE=fuzz ../$(PY) -m pytest -p no:cacheprovider test_fuzz.py --hypothesis-show-statistics $(PYTEST_ARGS)
-
-demo: install
-	$(PY) examples/demo.py
+# ------------------------------------------------------------------ clean
 
 clean:
 	rm -rf build dist *.egg-info tests/.pytest_cache tests/.hypothesis
 
 distclean: clean
-	rm -rf $(VENV) $(TOOLS)
+	rm -rf $(VENV_py2) $(VENV_py3) $(TOOLS)

@@ -1,5 +1,6 @@
 """Build of the native accelerators: one C++17 extension module per folder."""
 import os
+import sys
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
@@ -32,17 +33,13 @@ class BuildCpp(build_ext):
         for flag in C_ONLY_FLAGS:
             while flag in self.compiler.compiler_so:
                 self.compiler.compiler_so.remove(flag)
-        system_includes = [self._python_include(), numpy.get_include()]
+        # build_ext has put the interpreter's include folders in include_dirs.
+        system_includes = list(self.include_dirs) + [numpy.get_include()]
         for extension in self.extensions:
             extension.extra_compile_args = (
                 ['-isystem' + path for path in system_includes] + COMPILE_ARGS
                 + extension.extra_compile_args)
         build_ext.build_extensions(self)
-
-    @staticmethod
-    def _python_include():
-        from distutils import sysconfig
-        return sysconfig.get_python_inc()
 
 
 def native_module(name):
@@ -54,6 +51,16 @@ def native_module(name):
                               for entry in sorted(os.listdir(os.path.join(HERE, 'common')))])
 
 
+def stub_packages():
+    """PEP 561 stub-only packages, so that type checkers see the modules' signatures."""
+    if sys.version_info[0] < 3:
+        return {}
+    names = ['affinekit-stubs', 'planesieve-stubs']
+    return dict(packages=names,
+                package_dir={name: os.path.join('stubs', name) for name in names},
+                package_data={name: ['__init__.pyi'] for name in names})
+
+
 def main():
     setup(
         name='kestrel-accel',
@@ -63,6 +70,7 @@ def main():
         cmdclass={'build_ext': BuildCpp},
         install_requires=['numpy'],
         zip_safe=False,
+        **stub_packages()
     )
 
 

@@ -322,4 +322,4 @@ PyMethodDef kMethods[] = {
 
 }  // namespace
 
-KESTREL_MODULE_ENTRY initaffinekit() { kestrel_native::createModule("affinekit", kMethods); }
+KESTREL_DEFINE_MODULE(affinekit, kMethods)

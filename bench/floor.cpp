@@ -52,7 +52,7 @@ PyObject* floorCull(PyObject*, PyObject* args) {
     if (result == nullptr) {
         return nullptr;
     }
-    PyTuple_SET_ITEM(result, 0, PyInt_FromLong(0));
+    PyTuple_SET_ITEM(result, 0, kestrel_native::newInt(0));
     Py_INCREF(Py_None);
     PyTuple_SET_ITEM(result, 1, Py_None);
     return result;
@@ -66,4 +66,4 @@ PyMethodDef kMethods[] = {
 
 }  // namespace
 
-KESTREL_MODULE_ENTRY initbenchfloor() { kestrel_native::createModule("benchfloor", kMethods); }
+KESTREL_DEFINE_MODULE(benchfloor, kMethods)

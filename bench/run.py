@@ -31,6 +31,11 @@ except ImportError:  # a bench-only dependency
     pyrr_matrix44 = None
 
 try:
+    import glm  # PyGLM, Python 3 only
+except ImportError:
+    glm = None
+
+try:
     range_ = xrange
 except NameError:
     range_ = range
@@ -87,14 +92,30 @@ def pyrr_pair(build):
     return pair
 
 
-PYRR = {}
+def glm_pair(build):
+    def pair(argument):
+        matrix = build(argument)
+        return numpy.array(matrix), numpy.array(glm.inverse(matrix))
+    return pair
+
+
+# Other libraries' nearest equivalents: the matrix and its inverse, as numpy arrays.
+OTHERS = []
 if pyrr_matrix44 is not None:
-    PYRR = {
+    OTHERS.append(('pyrr+inv', {
         'transMatrix': pyrr_pair(lambda v: pyrr_matrix44.create_from_translation(v, dtype=numpy.float64)),
         'scaleMatrix': pyrr_pair(lambda v: pyrr_matrix44.create_from_scale(v, dtype=numpy.float64)),
         'rotMatrix': pyrr_pair(lambda v: pyrr_matrix44.create_from_axis_rotation(
             v[:3], v[3], dtype=numpy.float64)),
-    }
+    }))
+if glm is not None:
+    IDENTITY = glm.dmat4(1.0)
+    OTHERS.append(('glm+inv', {
+        'transMatrix': glm_pair(lambda v: glm.translate(IDENTITY, glm.dvec3(*v))),
+        'scaleMatrix': glm_pair(lambda v: glm.scale(IDENTITY, glm.dvec3(*v))),
+        'rotMatrix': glm_pair(lambda v: glm.rotate(IDENTITY, float(v[3]), glm.dvec3(*v[:3]))),
+    }))
+
 
 MATRIX_FUNCTIONS = [
     ('transMatrix', affinekit.transMatrix, oracle.trans_matrix, [1.5, -2.0, 3.0]),
@@ -162,8 +183,8 @@ def measure(options):
             native_ns = best_ns(native, (argument,), **timing)
             floor_ns = best_ns(benchfloor.floorPair, (argument,), **timing)
             python_ns = best_ns(python_statement(statement), (argument,), **timing)
-            pyrr_ns = best_ns(PYRR[name], (argument,), **timing) if name in PYRR else None
-            rows.append((name, label, native_ns, floor_ns, python_ns, pyrr_ns, None))
+            others = [best_ns(functions[name], (argument,), **timing) for _, functions in OTHERS]
+            rows.append((name, label, native_ns, floor_ns, python_ns, others, None))
     for label, cull_args, test_count in cull_inputs(options.quick):
         native_ns = best_ns(planesieve.planeCull, cull_args, **timing)
         floor_ns = best_ns(benchfloor.floorCull, cull_args, **timing)
@@ -171,18 +192,24 @@ def measure(options):
         python_ns = None if slow and options.quick else best_ns(
             oracle.plane_cull, cull_args, sample_seconds=0, repeat=1 if slow else options.repeat)
         per_test = native_ns / test_count if test_count else None
-        rows.append(('planeCull', label, native_ns, floor_ns, python_ns, None, per_test))
+        rows.append(('planeCull', label, native_ns, floor_ns, python_ns, [None] * len(OTHERS), per_test))
     return rows
 
 
 def print_table(rows, markdown):
-    header = ('function', 'input', 'native ns', 'floor ns', 'native/floor', 'python ns',
-              'python/native', 'pyrr+inv ns', 'pyrr/native', 'ns per test')
+    header = ['function', 'input', 'native ns', 'floor ns', 'native/floor', 'python ns',
+              'python/native']
+    for other, _ in OTHERS:
+        header += ['%s ns' % other, '%s/native' % other.split('+')[0]]
+    header.append('ns per test')
     lines = []
-    for name, label, native_ns, floor_ns, python_ns, pyrr_ns, per_test in rows:
-        lines.append((name, label, ns(native_ns), ns(floor_ns), ratio(native_ns, floor_ns),
-                      ns(python_ns), ratio(python_ns, native_ns), ns(pyrr_ns),
-                      ratio(pyrr_ns, native_ns), '%.3f' % per_test if per_test else '-'))
+    for name, label, native_ns, floor_ns, python_ns, others, per_test in rows:
+        line = [name, label, ns(native_ns), ns(floor_ns), ratio(native_ns, floor_ns),
+                ns(python_ns), ratio(python_ns, native_ns)]
+        for other_ns in others:
+            line += [ns(other_ns), ratio(other_ns, native_ns)]
+        line.append('%.3f' % per_test if per_test else '-')
+        lines.append(line)
     if markdown:
         print('| ' + ' | '.join(header) + ' |')
         print('|' + '---|' * len(header))
@@ -202,9 +229,12 @@ def describe_machine():
             cpu = next(line.split(':', 1)[1].strip() for line in info if line.startswith('model name'))
     except (IOError, StopIteration):
         pass
-    return 'Python %s, numpy %s, pyrr %s; %s' % (
-        platform.python_version(), numpy.__version__,
-        getattr(sys.modules.get('pyrr'), '__version__', 'not installed'), cpu)
+    versions = ['Python %s' % platform.python_version(), 'numpy %s' % numpy.__version__]
+    if pyrr_matrix44 is not None:
+        versions.append('pyrr %s' % sys.modules['pyrr'].__version__)
+    if glm is not None:
+        versions.append('PyGLM %s' % glm.version.split()[-1])
+    return '%s; %s' % (', '.join(versions), cpu)
 
 
 def main():

@@ -10,24 +10,73 @@
 
 #include "owned_ref.hpp"
 
-// Everything is built with hidden visibility; the entry point alone is seen
-// by the interpreter's loader.
-#define KESTREL_MODULE_ENTRY extern "C" __attribute__((visibility("default"))) void
+// Defines the module's entry point, its only exported symbol (everything else
+// is built with hidden visibility): PyInit_<name> on Python 3, init<name> on
+// Python 2. The module has no docstring.
+#if PY_MAJOR_VERSION >= 3
+#define KESTREL_DEFINE_MODULE(name, methods)                                                   \
+    static PyModuleDef name##Definition = {                                                    \
+        PyModuleDef_HEAD_INIT, #name, nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr}; \
+    extern "C" __attribute__((visibility("default"))) PyObject* PyInit_##name() {              \
+        return kestrel_native::createModule(&name##Definition);                               \
+    }
+#else
+#define KESTREL_DEFINE_MODULE(name, methods)                                                   \
+    extern "C" __attribute__((visibility("default"))) void init##name() {                     \
+        kestrel_native::createModule(#name, methods);                                          \
+    }
+#endif
 
 namespace kestrel_native {
+
+const char kNumpyImportFailed[] = "numpy.core.multiarray failed to import";
+
+// numpy's import step (import_array) with its standard failure handling: the
+// pending error printed, ImportError raised. Written out rather than taken
+// from the macro so that the message is the same with every numpy.
+static inline bool attachNumpy() {
+    if (_import_array() < 0) {
+        PyErr_Print();
+        PyErr_SetString(PyExc_ImportError, kNumpyImportFailed);
+        return false;
+    }
+    return true;
+}
+
+#if PY_MAJOR_VERSION >= 3
+
+static inline PyObject* createModule(PyModuleDef* definition) {
+    PyObject* const module = PyModule_Create(definition);
+    if (module == nullptr) {
+        return nullptr;
+    }
+    if (!attachNumpy()) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
+}
+
+static inline PyObject* newInt(long value) { return PyLong_FromLong(value); }
+static inline PyObject* newIndex(Py_ssize_t value) { return PyLong_FromSsize_t(value); }
+
+#else
 
 // The interpreter API version the modules are written against (Python 2.6+).
 constexpr int kPythonApiVersion = 1013;
 
-// Creates the module and binds numpy's array API. On failure the import
-// fails with the interpreter's error, or with numpy's ImportError after the
-// pending error has been printed.
+// Creates the module and binds numpy's array API; on failure the import fails
+// with the error set.
 static inline void createModule(const char* name, PyMethodDef* methods) {
-    if (Py_InitModule4(name, methods, nullptr, nullptr, kPythonApiVersion) == nullptr) {
-        return;
+    if (Py_InitModule4(name, methods, nullptr, nullptr, kPythonApiVersion) != nullptr) {
+        attachNumpy();
     }
-    import_array();
 }
+
+static inline PyObject* newInt(long value) { return PyInt_FromLong(value); }
+static inline PyObject* newIndex(Py_ssize_t value) { return PyInt_FromSsize_t(value); }
+
+#endif
 
 // numpy's contiguous conversion: aligned, writeable, C-ordered doubles in a
 // base-class array, the same object when it already is one.
@@ -66,16 +115,29 @@ static inline bool isPlainSequence(PyObject* object) {
 }
 
 // An exact float or exact int, read as numpy's double conversion reads it
-// (float() of the item). Subclasses such as bool are left to numpy.
+// (float() of the item). Subclasses such as bool, and ints beyond a C long
+// (whose conversion numpy may refuse), are left to numpy.
 static inline bool readPlainNumber(PyObject* item, double& value) {
     if (PyFloat_CheckExact(item)) {
         value = PyFloat_AS_DOUBLE(item);
         return true;
     }
+#if PY_MAJOR_VERSION >= 3
+    if (PyLong_CheckExact(item)) {
+        int overflow = 0;
+        const long whole = PyLong_AsLongAndOverflow(item, &overflow);
+        if (overflow != 0) {
+            return false;
+        }
+        value = static_cast<double>(whole);
+        return true;
+    }
+#else
     if (PyInt_CheckExact(item)) {
         value = static_cast<double>(PyInt_AS_LONG(item));
         return true;
     }
+#endif
     return false;
 }
 

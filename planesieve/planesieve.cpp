@@ -193,12 +193,12 @@ bool parseArguments(PyObject* args, PyObject*& planes, PyObject*& points, double
 PyObject* cullResult(npy_intp culling) {
     using kestrel_native::newReference;
     if (culling == kNoCullingPlane) {
-        return kestrel_native::pairOf(OwnedRef(PyInt_FromLong(0)), newReference(Py_None));
+        return kestrel_native::pairOf(OwnedRef(kestrel_native::newInt(0)), newReference(Py_None));
     }
     // The whole index, as a Python int: the same object "(ii)" would give
     // for every index that fits an int.
-    return kestrel_native::pairOf(OwnedRef(PyInt_FromLong(1)),
-                                  OwnedRef(PyInt_FromSsize_t(static_cast<Py_ssize_t>(culling))));
+    return kestrel_native::pairOf(OwnedRef(kestrel_native::newInt(1)),
+                                  OwnedRef(kestrel_native::newIndex(static_cast<Py_ssize_t>(culling))));
 }
 
 PyObject* planeCull(PyObject*, PyObject* args) {
@@ -226,4 +226,4 @@ PyMethodDef kMethods[] = {
 
 }  // namespace
 
-KESTREL_MODULE_ENTRY initplanesieve() { kestrel_native::createModule("planesieve", kMethods); }
+KESTREL_DEFINE_MODULE(planesieve, kMethods)

@@ -2,6 +2,7 @@ import contextlib
 import gc
 import os
 import struct
+import subprocess
 import sys
 
 import numpy
@@ -21,7 +22,7 @@ settings.load_profile(os.environ.get('HYPOTHESIS_PROFILE', 'ci' if os.environ.ge
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from numpy_capi import FLOAT64  # noqa: E402
+from capi import FLOAT64  # noqa: E402
 
 
 def pytest_sessionstart(session):
@@ -35,6 +36,20 @@ def pytest_sessionstart(session):
             if os.path.dirname(os.path.abspath(module.__file__)) != os.path.abspath(expected):
                 raise pytest.UsageError('%s was imported from %s, not %s'
                                         % (module.__name__, module.__file__, expected))
+
+
+PY2 = sys.version_info[0] < 3
+
+
+def assert_only_export_is_entry_point(module):
+    """The library's dynamic symbols: its entry point and nothing else."""
+    try:
+        output = subprocess.check_output(['nm', '-D', '--defined-only', module.__file__])
+    except OSError:
+        pytest.skip('nm is not available')
+    symbols = [line.split()[-1] for line in output.decode().splitlines() if line.strip()]
+    entry_point = ('init' if PY2 else 'PyInit_') + module.__name__
+    assert symbols == [entry_point]
 
 
 def same_double(a, b):
@@ -101,10 +116,12 @@ def refcounts():
 
 
 @contextlib.contextmanager
-def no_garbage_collection():
-    """Collects now, then not at all: earlier tests' garbage (arrays among it)
-    must not be freed while counts are being compared."""
-    gc.collect()
+def no_garbage_collection(collect_first=True):
+    """No collection while reference counts are being compared: garbage freed
+    in the meantime (arrays among it) would move them. Collects first unless
+    told not to (once per generated example would be slow)."""
+    if collect_first:
+        gc.collect()
     gc.disable()
     try:
         yield

@@ -5,7 +5,7 @@ import pytest
 
 import affinekit
 from conftest import no_garbage_collection
-from numpy_capi import FLOAT64, failing_array_creation
+from capi import FLOAT64, failing_array_creation
 
 MESSAGE = 'Could not create new matrix object'
 ARGUMENTS = {

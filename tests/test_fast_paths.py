@@ -13,6 +13,7 @@ import affinekit
 from planesieve import planeCull
 
 NAN = float('nan')
+LONG = int if sys.version_info[0] >= 3 else long  # noqa: F821 (Python 2's long)
 INF = float('inf')
 
 
@@ -76,7 +77,7 @@ VECTORS = [
     [0, 0, 0, 1], [0.0, 0.0, 0.0, 6.2831853071796],
     # items numpy converts but the direct reader leaves to it
     [True, False, True, 0.5], [numpy.float64(1.5), 2.0, 3.0], [numpy.int32(2), 1, 1, 1],
-    [2 ** 70, 1.0, 1.0, 1.0], [long(3), 1.0, 2.0], ['1.5', 2.0, 3.0], [None, 1.0, 2.0, 3.0],
+    [2 ** 70, 1.0, 1.0, 1.0], [LONG(3), 1.0, 2.0], ['1.5', 2.0, 3.0], [None, 1.0, 2.0, 3.0],
     [1.0, 2.0, 3.0, 4.0, None], [1.0, 2.0, 3.0, 4.0, 'x'],
     # refused by numpy
     ['x', 1.0], [1.0, 2.0, 3.0, 4.0, [5.0]], [[1.0, 2.0, 3.0, 4.0]], [1.0, {}], [1.0, 2.0, 1j],

@@ -6,7 +6,6 @@ the reference counts of its arguments as it found them.
 The everyday run keeps the example count small; `make fuzz` runs these with
 the `fuzz` profile (10^5 examples per test).
 """
-import ctypes
 import sys
 
 import numpy
@@ -16,15 +15,15 @@ from hypothesis.extra import numpy as npst
 
 import affinekit
 import oracle
-from numpy_capi import converted
+from capi import converted, float_argument
+from conftest import no_garbage_collection
 from planesieve import planeCull
 from test_fast_paths import outcome
 
 NAN = float('nan')
 # Complex arguments are cast to doubles (imaginary part dropped), as numpy casts them.
-pytestmark = pytest.mark.filterwarnings('ignore::numpy.ComplexWarning')
+pytestmark = pytest.mark.filterwarnings('ignore:Casting complex values to real')
 
-_float_of = ctypes.PYFUNCTYPE(ctypes.c_double, ctypes.py_object)(('PyFloat_AsDouble', ctypes.pythonapi))
 
 
 # ------------------------------------------------------- awkward objects
@@ -128,9 +127,11 @@ def watched(value):
 
 
 def assert_counts_kept(objects, call):
-    before = [sys.getrefcount(o) for o in objects]
-    result = call()
-    assert [sys.getrefcount(o) for o in objects] == before
+    with no_garbage_collection(collect_first=False):
+        before = [sys.getrefcount(o) for o in objects]
+        result = call()
+        after = [sys.getrefcount(o) for o in objects]
+    assert after == before
     return result
 
 
@@ -201,7 +202,7 @@ def expected_cull(args):
         raise TypeError('function takes at least 2 arguments (%d given)' % len(args))
     if len(args) > 3:
         raise TypeError('function takes at most 3 arguments (%d given)' % len(args))
-    tolerance = _float_of(args[2]) if len(args) == 3 else 0.0
+    tolerance = float_argument(args[2]) if len(args) == 3 else 0.0
     if tolerance != tolerance:
         raise ValueError('planeCull tolerance must be a number, not NaN')
     planes = converted(args[0], 2, 2)

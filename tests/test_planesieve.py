@@ -1,4 +1,3 @@
-import subprocess
 import sys
 import types
 
@@ -7,6 +6,8 @@ import pytest
 from hypothesis import given, strategies as st
 
 import oracle
+from capi import conversion_error, float_argument
+from conftest import PY2, assert_only_export_is_entry_point
 import planesieve
 from planesieve import planeCull
 
@@ -44,12 +45,7 @@ def test_module_exposes_plane_cull_only():
 
 
 def test_library_exports_only_its_entry_point():
-    try:
-        output = subprocess.check_output(['nm', '-D', '--defined-only', planesieve.__file__])
-    except OSError:
-        pytest.skip('nm is not available')
-    symbols = [line.split()[-1] for line in output.decode().splitlines() if line.strip()]
-    assert symbols == ['initplanesieve']
+    assert_only_export_is_entry_point(planesieve)
 
 
 # ---------------------------------------------------------------- culling
@@ -146,15 +142,9 @@ def test_index_counts_every_row_before_the_culling_plane():
      'Frustum must be an x*4 array, second dimension was 5'),
     ((numpy.zeros((6, 0)), numpy.zeros((8, 3))), TypeError,
      'Frustum must be an x*4 array, second dimension was 0'),
-    (([1, 0, 0, 1], numpy.zeros((8, 3))), ValueError, 'object of too small depth for desired array'),
-    ((CUBE_FRUSTUM, [1, 2, 3]), ValueError, 'object of too small depth for desired array'),
-    ((CUBE_FRUSTUM, numpy.zeros((2, 2, 3))), ValueError, 'object too deep for desired array'),
-    ((numpy.zeros((1, 1, 4)), [1]), ValueError, 'object too deep for desired array'),
-    ((CUBE_FRUSTUM, [['a', 1, 2]]), ValueError, 'could not convert string to float: a'),
     ((CUBE_FRUSTUM,), TypeError, 'function takes at least 2 arguments (1 given)'),
     ((), TypeError, 'function takes at least 2 arguments (0 given)'),
     ((CUBE_FRUSTUM, [[0, 0, 0]], 0.0, 1), TypeError, 'function takes at most 3 arguments (4 given)'),
-    ((CUBE_FRUSTUM, [[0, 0, 0]], 'wide'), TypeError, 'a float is required'),
     ((CUBE_FRUSTUM, [[0, 0, 0]], NAN), ValueError, 'planeCull tolerance must be a number, not NaN'),
 ])
 def test_errors(args, error, message):
@@ -162,6 +152,35 @@ def test_errors(args, error, message):
         planeCull(*args)
     assert type(raised.value) is error
     assert str(raised.value) == message
+
+
+@pytest.mark.parametrize('planes, points, failing', [
+    ([1, 0, 0, 1], numpy.zeros((8, 3)), 'planes'),
+    (CUBE_FRUSTUM, [1, 2, 3], 'points'),
+    (CUBE_FRUSTUM, numpy.zeros((2, 2, 3)), 'points'),
+    (numpy.zeros((1, 1, 4)), [1], 'planes'),
+    (CUBE_FRUSTUM, [['a', 1, 2]], 'points'),
+    ([[1, 0, 0, 1], [1, 0]], [['a', 1, 2]], 'planes'),
+], ids=['1d-planes', '1d-points', '3d-points', 'both-wrong', 'string', 'ragged-planes'])
+def test_conversion_errors_pass_through(planes, points, failing):
+    """numpy's own exception, from the first conversion that fails (planes first)."""
+    error, message = conversion_error(planes if failing == 'planes' else points, 2, 2)
+    with pytest.raises(error) as raised:
+        planeCull(planes, points)
+    assert type(raised.value) is error and str(raised.value) == message
+    if PY2:
+        assert conversion_error([1.0], 2, 2) == (ValueError, 'object of too small depth for desired array')
+
+
+@pytest.mark.parametrize('tolerance', ['wide', None, 1j])
+def test_tolerance_that_is_not_a_number_is_refused_as_the_interpreter_refuses_it(tolerance):
+    with pytest.raises(Exception) as raised:
+        float_argument(tolerance)
+    with pytest.raises(type(raised.value)) as refused:
+        planeCull(CUBE_FRUSTUM, [[0, 0, 0]], tolerance)
+    assert str(refused.value) == str(raised.value)
+    if PY2 and tolerance == 'wide':
+        assert str(refused.value) == 'a float is required'
 
 
 def test_keywords_are_refused():

@@ -1,8 +1,10 @@
-"""numpy's C API table, reached from Python through ctypes (tests only).
+"""numpy's and the interpreter's C API, reached from Python through ctypes (tests only).
 
 - `converted(obj, min_depth, max_depth)` is numpy's contiguous double
   conversion itself (`PyArray_FromAny` with the requirements the modules use),
   so a test can state "what numpy's conversion yields" without restating it.
+- `float_argument(obj)` is the interpreter's PyFloat_AsDouble, which reads a
+  "d" argument, errors and their wording included.
 - `failing_array_creation(...)` swaps numpy's `PyArray_New` entry for one that
   fails on chosen calls, so that the modules' handling of a failed result
   array can be exercised without any test code in them.
@@ -29,7 +31,8 @@ def _api_index(name):
 
 
 def _api_table():
-    capsule = numpy.core.multiarray._ARRAY_API
+    core = getattr(numpy, '_core', None) or numpy.core  # numpy 2 renamed numpy.core
+    capsule = core.multiarray._ARRAY_API
     api = ctypes.pythonapi
     if sys.version_info[0] >= 3:
         api.PyCapsule_GetPointer.restype = ctypes.c_void_p
@@ -56,6 +59,19 @@ def converted(obj, min_depth, max_depth):
     """numpy's PyArray_ContiguousFromObject(obj, NPY_DOUBLE, min_depth, max_depth)."""
     _incref(FLOAT64)  # the call steals a reference to the descriptor
     return _from_any(obj, FLOAT64, min_depth, max_depth, CONTIGUOUS_ARRAY_FLAGS, None)
+
+
+float_argument = ctypes.PYFUNCTYPE(ctypes.c_double, ctypes.py_object)(
+    ('PyFloat_AsDouble', ctypes.pythonapi))
+
+
+def conversion_error(obj, min_depth, max_depth):
+    """(type, message) of the exception numpy's conversion raises for obj."""
+    try:
+        converted(obj, min_depth, max_depth)
+    except Exception as error:  # whatever numpy raises is what is expected
+        return type(error), str(error)
+    raise AssertionError('numpy converts %r' % (obj,))
 
 
 _NEW_SIGNATURE = (ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_int,

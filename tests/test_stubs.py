@@ -1,0 +1,45 @@
+"""The installed type stubs: mypy accepts the typed caller and refuses misuse."""
+import os
+import subprocess
+import sys
+
+import pytest
+
+pytestmark = pytest.mark.skipif(sys.version_info[0] < 3, reason='type checking is for Python 3')
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+MISUSE = '''
+import affinekit, planesieve
+affinekit.transMatrix()
+affinekit.rotMatrix([0.0, 0.0, 1.0, 0.5], 2)
+affinekit.scaleMatrix(vector=[1.0])
+planesieve.planeCull([[0.0, 0.0, 1.0, 0.0]])
+planesieve.planeCull([[0.0, 0.0, 1.0, 0.0]], [[0.0, 0.0, 0.0]], "wide")
+forward, inverse = affinekit.transMatrix([1.0])
+forward.dot(inverse)
+flag, index = planesieve.planeCull([[0.0, 0.0, 1.0, 0.0]], [[0.0, 0.0, 0.0]])
+index + 1
+'''
+
+
+def mypy(*args):
+    process = subprocess.Popen([sys.executable, '-m', 'mypy', '--strict', '--no-incremental'] + list(args),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=HERE)
+    out, err = process.communicate()
+    return process.returncode, out.decode() + err.decode()
+
+
+def test_typed_caller_passes():
+    code, output = mypy('typed_caller.py')
+    assert code == 0, output
+
+
+def test_misuse_is_reported_line_by_line():
+    code, output = mypy('-c', MISUSE)
+    assert code == 1
+    flagged = sorted({int(line.split(':')[1]) for line in output.splitlines() if ': error:' in line})
+    # Lines of MISUSE, counted from 1 (the first is empty): the wrong argument
+    # counts, the keyword, the string tolerance, and the uses of a matrix and
+    # an index that may be None.
+    assert flagged == [3, 4, 5, 6, 7, 9, 11], output

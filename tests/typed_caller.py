@@ -1,0 +1,37 @@
+"""A small typed caller of both modules: `make typecheck` runs mypy --strict on
+it against the installed stubs (it also runs, on Python 3)."""
+from typing import List, Optional, Tuple
+
+import numpy
+from numpy.typing import NDArray
+
+import affinekit
+import planesieve
+
+
+def place(offset: Tuple[float, float, float], turn: float) -> Optional[NDArray[numpy.float64]]:
+    translation, _ = affinekit.transMatrix(offset)
+    rotation, inverse = affinekit.rotMatrix([0.0, 0.0, 1.0, turn])
+    if translation is None or rotation is None or inverse is None:
+        return None
+    scale: Tuple[Optional[NDArray[numpy.float64]], Optional[NDArray[numpy.float64]]]
+    scale = affinekit.scaleMatrix(numpy.array([2.0, 2.0, 2.0]))
+    result: NDArray[numpy.float64] = rotation.dot(translation)
+    return result if scale[0] is None else result.dot(scale[0])
+
+
+def culled_by(planes: List[List[float]], corners: NDArray[numpy.float64]) -> Optional[int]:
+    flag, index = planesieve.planeCull(planes, corners)
+    if flag == 1:
+        return index
+    return None
+
+
+def loose_cull(planes: NDArray[numpy.float64], corners: List[List[float]]) -> bool:
+    return planesieve.planeCull(planes, corners, 0.25)[0] == 1
+
+
+if __name__ == '__main__':
+    print(place((1.0, 2.0, 3.0), 0.5))
+    print(culled_by([[0.0, 0.0, 1.0, -2.0]], numpy.zeros((8, 3))))
+    print(loose_cull(numpy.array([[0.0, 0.0, 1.0, -2.0]]), [[0.0, 0.0, 1.9]]))
