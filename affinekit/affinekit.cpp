@@ -80,6 +80,13 @@ bool singleArgument(PyObject* args, PyObject*& object) {
     return PyArg_ParseTuple(args, "O", &object) != 0;
 }
 
+// The first min(length, K) elements of a one-dimensional double array.
+template <std::size_t K>
+void copyLeading(PyObject* array, std::array<double, K>& components) {
+    const npy_intp count = std::min<npy_intp>(PyArray_DIM(kestrel_native::asArray(array), 0), K);
+    std::copy_n(kestrel_native::doubleData(array), count, components.begin());
+}
+
 // Components of an exact list or tuple of exact floats and ints, or of a
 // ready double array; false (components untouched or partly written) when
 // the argument needs numpy's conversion. Every item is checked, read or not,
@@ -104,9 +111,7 @@ bool readVectorDirectly(PyObject* object, std::array<double, K>& components) {
         return true;
     }
     if (kestrel_native::isReadyDoubleArray(object, 1)) {
-        PyArrayObject* const view = kestrel_native::asArray(object);
-        const npy_intp count = std::min<npy_intp>(PyArray_DIM(view, 0), K);
-        std::copy_n(kestrel_native::doubleData(object), count, components.begin());
+        copyLeading(object, components);
         return true;
     }
     return false;
@@ -119,10 +124,8 @@ bool readVectorConverted(PyObject* object, std::array<double, K>& components) {
     if (!array) {
         return false;
     }
-    PyArrayObject* const view = kestrel_native::asArray(array.get());
-    if (PyArray_NDIM(view) == 1) {
-        const npy_intp count = std::min<npy_intp>(PyArray_DIM(view, 0), K);
-        std::copy_n(kestrel_native::doubleData(array.get()), count, components.begin());
+    if (PyArray_NDIM(kestrel_native::asArray(array.get())) == 1) {
+        copyLeading(array.get(), components);
     }
     return true;
 }
