@@ -103,12 +103,12 @@ SCALARS = st.one_of(
     st.text(max_size=3), st.binary(max_size=3), st.sampled_from([{}, 1j, (), []]),
     st.floats(width=32).map(numpy.float32), st.integers(-128, 127).map(numpy.int8),
     st.floats().map(numpy.float64), st.complex_numbers().map(numpy.complex128),
-    st.just(RaisingFloat()), st.just(RaisingArray()),
+    st.builds(RaisingFloat), st.builds(RaisingArray),
 )
 NESTED = st.recursive(SCALARS, lambda children: st.one_of(
     st.lists(children, max_size=5), st.lists(children, max_size=5).map(tuple),
     st.lists(children, max_size=4).map(LyingLength)), max_leaves=20)
-ARGUMENTS = st.one_of(NESTED, arrays(3), arrays(2).map(ArrayOf), st.just(RaisingItem()),
+ARGUMENTS = st.one_of(NESTED, arrays(3), arrays(2).map(ArrayOf), st.builds(RaisingItem),
                       st.lists(st.floats(), max_size=6), st.lists(st.integers(-10, 10), max_size=6))
 
 
