@@ -5,6 +5,7 @@
 #include "../common/numpy_module.hpp"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -28,34 +29,24 @@ bool hasArity(PyObject* args, Py_ssize_t count) {
     return false;
 }
 
+// Results are built the way the real functions build theirs.
 PyObject* floorPair(PyObject*, PyObject* args) {
     if (!hasArity(args, 1)) {
         return nullptr;
     }
     kestrel_native::OwnedRef forward(newMatrix());
-    kestrel_native::OwnedRef inverse(newMatrix());
-    PyObject* pair = PyTuple_New(2);
-    if (!forward || !inverse || pair == nullptr) {
-        Py_XDECREF(pair);
+    if (!forward) {
         return nullptr;
     }
-    PyTuple_SET_ITEM(pair, 0, forward.release());
-    PyTuple_SET_ITEM(pair, 1, inverse.release());
-    return pair;
+    return kestrel_native::pairOf(std::move(forward), kestrel_native::OwnedRef(newMatrix()));
 }
 
 PyObject* floorCull(PyObject*, PyObject* args) {
     if (!hasArity(args, 2)) {
         return nullptr;
     }
-    PyObject* result = PyTuple_New(2);
-    if (result == nullptr) {
-        return nullptr;
-    }
-    PyTuple_SET_ITEM(result, 0, kestrel_native::newInt(0));
-    Py_INCREF(Py_None);
-    PyTuple_SET_ITEM(result, 1, Py_None);
-    return result;
+    return kestrel_native::pairOf(kestrel_native::OwnedRef(kestrel_native::newInt(0)),
+                                  kestrel_native::newReference(Py_None));
 }
 
 PyMethodDef kMethods[] = {

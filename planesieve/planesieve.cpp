@@ -100,41 +100,37 @@ bool readTable(PyObject* object, TableArgument& argument) {
 }
 
 // Summed in a fixed order, never fused, so that a point exactly on a plane
-// is decided the same way on every build.
-inline double planeValue(const double* plane, const double* point) {
-    return ((plane[0] * point[0] + plane[1] * point[1]) + plane[2] * point[2]) + plane[3];
+// is decided the same way on every build. The comparison is false for NaN,
+// so a point whose value is NaN is outside.
+inline bool isInside(const double* plane, const double* point, double limit) {
+    return ((plane[0] * point[0] + plane[1] * point[1]) + plane[2] * point[2]) + plane[3] >= limit;
 }
 
 // The first point decides most planes (a visible box has its corners inside
 // most of them), so it is tested alone; the rest are taken four at a time,
 // their values computed side by side. The decision is the same as one point
-// at a time, since no value has an effect of its own. The comparison is
-// false for NaN, so a point whose value is NaN is outside.
+// at a time, since no value has an effect of its own.
 constexpr npy_intp kPointsPerStep = 4;
 
 bool anyPointInside(const double* plane, const Table& points, double tolerance) {
     const double limit = -tolerance;
     const npy_intp width = points.width;
-    const double* point = points.rows;
-    npy_intp j = 0;
-    if (j < points.count) {
-        if (planeValue(plane, point) >= limit) {
-            return true;
-        }
-        ++j;
-        point += width;
+    if (points.count == 0) {
+        return false;
     }
+    if (isInside(plane, points.rows, limit)) {
+        return true;
+    }
+    const double* point = points.rows + width;
+    npy_intp j = 1;
     for (; j + kPointsPerStep <= points.count; j += kPointsPerStep, point += kPointsPerStep * width) {
-        const bool inside0 = planeValue(plane, point) >= limit;
-        const bool inside1 = planeValue(plane, point + width) >= limit;
-        const bool inside2 = planeValue(plane, point + 2 * width) >= limit;
-        const bool inside3 = planeValue(plane, point + 3 * width) >= limit;
-        if (inside0 | inside1 | inside2 | inside3) {
+        if (isInside(plane, point, limit) | isInside(plane, point + width, limit) |
+            isInside(plane, point + 2 * width, limit) | isInside(plane, point + 3 * width, limit)) {
             return true;
         }
     }
     for (; j < points.count; ++j, point += width) {
-        if (planeValue(plane, point) >= limit) {
+        if (isInside(plane, point, limit)) {
             return true;
         }
     }
