@@ -93,15 +93,13 @@ def assert_same_pair(result, expected):
         assert_same_values(matrix.ravel(), values)
 
 
-# Every live float64 array holds a reference to the float64 descriptor, so its
-# count also tells whether a call left an array behind.
-
-
 @pytest.fixture
 def refcounts():
     """Checks that a callable leaves reference counts as it found them.
 
-    Watches the given objects, None and the float64 descriptor. numpy 1.16's
+    Watches the given objects, None and the float64 descriptor (every live
+    float64 array holds a reference to it, so its count also tells whether a
+    call left an array behind). numpy 1.16's
     conversion itself keeps one reference to that descriptor when it refuses
     an array that is too deep or a sequence holding a string (numpy.array does
     the same); numpy_keeps_descriptor=True leaves that count out.

@@ -18,6 +18,8 @@ ZERO_SCALE_GUARD = 1e-300
 FULL_TURN = 6.2831853071796
 NO_ROTATION_THRESHOLD = 1e-300
 ZERO_LENGTH_AXIS = "Rotation around 0-length vector impossible"
+PLANE_WIDTH_ERROR = 'Frustum must be an x*4 array, second dimension was %d'
+POINT_WIDTH_ERROR = 'Points must be an x*3 or x*4 array, second dimension was %d'
 
 
 class TooDeep(ValueError):
@@ -149,8 +151,14 @@ def plane_value(plane, point):
 
 def plane_cull(planes, points, tolerance=0.0):
     """(1, i) for the first plane i with every point outside it, else (0, None)."""
-    plane_rows = [[float(v) for v in row] for row in converted(planes, 2)]
-    point_rows = [[float(v) for v in row] for row in converted(points, 2)]
+    plane_table = converted(planes, 2)
+    point_table = converted(points, 2)
+    if plane_table.shape[1] != 4:
+        raise TypeError(PLANE_WIDTH_ERROR % plane_table.shape[1])
+    if not 3 <= point_table.shape[1] <= 4:
+        raise TypeError(POINT_WIDTH_ERROR % point_table.shape[1])
+    plane_rows = [[float(v) for v in row] for row in plane_table]
+    point_rows = [[float(v) for v in row] for row in point_table]
     for i, plane in enumerate(plane_rows):
         if not any(plane_value(plane, point) >= -tolerance for point in point_rows):
             return 1, i
