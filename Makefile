@@ -10,11 +10,17 @@
 #   make check-valgrind  the suite under valgrind's memcheck
 #   make typecheck       mypy on a small typed caller, against the installed stubs
 #                        (the Python 3 suite also runs it)
+#   make check-compilers warning-free builds with g++ and clang++ (-Werror), and
+#                        the suite against the clang++ build
+#   make matrix          the suite on every CPython found (pyenv's included),
+#                        each with its oldest and newest numpy, installed as a
+#                        user installs it; NOX_ARGS picks sessions (noxfile.py)
 #   make clean           remove build products (the environments stay)
 #   make distclean       also remove the environments
 #
-# Each of test, bench, fuzz, soak, check-memory and check-valgrind has a -py2
-# and a -py3 form for one interpreter alone; the plain form runs both.
+# Each of test, bench, fuzz, soak, check-memory, check-valgrind and
+# check-compilers has a -py2 and a -py3 form for one interpreter alone; the
+# plain form runs both.
 
 # The interpreters: $(PYTHON2) / $(PYTHON3) if given, else a working
 # python2.7 / python3.11 on PATH, else pyenv's.
@@ -26,18 +32,21 @@ PYTHON3 ?= $(or $(shell python3.11 -c 'import sys; print(sys.executable)' 2>/dev
 
 VENV_py2 := .venv
 VENV_py3 := .venv3
+VENV_matrix := .tools-matrix
 PY_py2 := $(VENV_py2)/bin/python
 PY_py3 := $(VENV_py3)/bin/python
 TOOLS := .tools
 PIP_QUIET := --quiet --disable-pip-version-check
 PYTEST_ARGS ?=
+NOX_ARGS ?=
 BENCH_ARGS ?=
 SOAK_ARGS ?=
 INTERPRETERS := py2 py3
 
-.PHONY: setup install test demo bench fuzz soak check-memory check-valgrind typecheck clean \
-	distclean $(foreach target,setup install test bench fuzz soak check-memory check-valgrind,\
-	$(addprefix $(target)-,$(INTERPRETERS)))
+PER_INTERPRETER := setup install test bench fuzz soak check-memory check-valgrind check-compilers
+
+.PHONY: $(PER_INTERPRETER) demo typecheck matrix clang clean distclean \
+	$(foreach target,$(PER_INTERPRETER),$(addprefix $(target)-,$(INTERPRETERS)))
 
 setup: setup-py2 setup-py3
 install: install-py2 install-py3
@@ -47,6 +56,7 @@ fuzz: fuzz-py2 fuzz-py3
 soak: soak-py2 soak-py3
 check-memory: check-memory-py2 check-memory-py3
 check-valgrind: check-valgrind-py2 check-valgrind-py3
+check-compilers: check-compilers-py2 check-compilers-py3
 
 # ------------------------------------------------------------ environments
 
@@ -60,17 +70,25 @@ $(TOOLS)/.ready: requirements/py2-virtualenv.txt
 	PYTHONWARNINGS=ignore $(PYTHON2) -m pip install $(PIP_QUIET) --target $(TOOLS) -r $<
 	touch $@
 
-$(VENV_py2)/.ready: $(TOOLS)/.ready requirements/py2-test.txt
+$(VENV_py2)/.ready: $(TOOLS)/.ready requirements/py2-test.txt requirements/suite-py2.txt
 	rm -rf $(VENV_py2)
 	PYTHONPATH=$(TOOLS) $(PYTHON2) -m virtualenv --quiet --no-periodic-update -p $(PYTHON2) $(VENV_py2)
 	$(PY_py2) -m pip install $(PIP_QUIET) -r requirements/py2-test.txt
 	touch $@
 
-$(VENV_py3)/.ready: requirements/py3-test.txt
+$(VENV_py3)/.ready: requirements/py3-test.txt requirements/suite-py3.txt
 	@test -n "$(PYTHON3)" || { echo "no Python 3.11 found: set PYTHON3=/path/to/python3" >&2; exit 1; }
 	rm -rf $(VENV_py3)
 	$(PYTHON3) -m venv $(VENV_py3)
 	$(PY_py3) -m pip install $(PIP_QUIET) -r requirements/py3-test.txt
+	touch $@
+
+# The build matrix's runner (nox), on the everyday Python 3.
+$(VENV_matrix)/.ready: requirements/matrix.txt
+	@test -n "$(PYTHON3)" || { echo "no Python 3.11 found: set PYTHON3=/path/to/python3" >&2; exit 1; }
+	rm -rf $(VENV_matrix)
+	$(PYTHON3) -m venv $(VENV_matrix)
+	$(VENV_matrix)/bin/python -m pip install $(PIP_QUIET) -r requirements/matrix.txt
 	touch $@
 
 # ---------------------------------------------------------------- install
@@ -114,6 +132,26 @@ $(addprefix fuzz-,$(INTERPRETERS)): fuzz-%: install-%
 $(addprefix soak-,$(INTERPRETERS)): soak-%: install-%
 	cd bench && ../$(PY_$*) soak.py $(SOAK_ARGS)
 
+# The whole matrix: every interpreter found, its oldest and newest numpy.
+matrix: $(VENV_matrix)/.ready
+	$(VENV_matrix)/bin/nox --no-color $(NOX_ARGS)
+
+# ------------------------------------------------------- compiler checks
+
+# Both compilers, warnings as errors; then the whole suite against the
+# clang++ build. Debian's clang is installed when it is missing.
+clang:
+	@command -v clang++ >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq clang; }
+
+$(addprefix check-compilers-,$(INTERPRETERS)): check-compilers-%: install-% clang
+	for compiler in g++ clang++; do \
+		CC=$$compiler CXX=$$compiler LDSHARED="$$compiler -shared" CFLAGS=-Werror \
+		$(PY_$*) setup.py --quiet build_ext --force --build-lib $(abspath build/$$compiler-$*) \
+			--build-temp $(abspath build/$$compiler-$*/tmp) || exit 1; \
+	done
+	cd tests && PYTHONPATH=$(abspath build/clang++-$*) KESTREL_MODULE_DIR=$(abspath build/clang++-$*) \
+		../$(PY_$*) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
+
 # ------------------------------------------------------------ memory checks
 
 # The whole suite against a build with AddressSanitizer and UBSan. The
@@ -153,4 +191,4 @@ clean:
 	rm -rf build dist *.egg-info tests/.pytest_cache tests/.hypothesis
 
 distclean: clean
-	rm -rf $(VENV_py2) $(VENV_py3) $(TOOLS)
+	rm -rf $(VENV_py2) $(VENV_py3) $(TOOLS) $(VENV_matrix) .nox

@@ -124,8 +124,10 @@ bool anyPointInside(const double* plane, const Table& points, double tolerance) 
     const double* point = points.rows + width;
     npy_intp j = 1;
     for (; j + kPointsPerStep <= points.count; j += kPointsPerStep, point += kPointsPerStep * width) {
-        if (isInside(plane, point, limit) | isInside(plane, point + width, limit) |
-            isInside(plane, point + 2 * width, limit) | isInside(plane, point + 3 * width, limit)) {
+        // Summed rather than or-ed: all four are evaluated, with no branch between.
+        if (isInside(plane, point, limit) + isInside(plane, point + width, limit) +
+                isInside(plane, point + 2 * width, limit) + isInside(plane, point + 3 * width, limit) !=
+            0) {
             return true;
         }
     }
