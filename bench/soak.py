@@ -43,6 +43,20 @@ TABLES = [
 ]
 
 
+LOWS = numpy.random.RandomState(2).uniform(-2, 1.5, size=(64, 3))
+HIGHS = LOWS + 0.5
+OUT = numpy.zeros(64, dtype=numpy.intp)
+BOXES = [
+    (CUBE, LOWS, HIGHS), (CUBE.tolist(), LOWS[:3].tolist(), HIGHS[:3].tolist(), 0.5),
+    (CUBE, LOWS, HIGHS, 0.0, OUT), (CUBE, LOWS, HIGHS, 0.0, OUT[:3]), (CUBE, LOWS, HIGHS[:3]),
+    (CUBE, LOWS[:, :2], HIGHS), (CUBE, LOWS, HIGHS, NAN), (CUBE, LOWS),
+]
+POINT_TABLES = [
+    (CUBE, numpy.stack([LOWS, HIGHS], axis=1)), (CUBE, numpy.zeros((64, 8, 3)), 0.0, OUT),
+    (CUBE, numpy.zeros((2, 8, 2))), (CUBE, numpy.zeros((8, 3))), (CUBE, [[[0.0, 'x', 1.0]]]),
+]
+
+
 def resident_kib():
     with open('/proc/self/status') as status:
         for line in status:
@@ -69,7 +83,8 @@ def main():
     plans = [(affinekit.transMatrix, [(v,) for v in VECTORS] + [(), (1, 2)]),
              (affinekit.scaleMatrix, [(v,) for v in VECTORS]),
              (affinekit.rotMatrix, [(v,) for v in VECTORS]),
-             (planesieve.planeCull, TABLES + [(CUBE, CUBE[:, :3], 0.5), (CUBE, CUBE, NAN)])]
+             (planesieve.planeCull, TABLES + [(CUBE, CUBE[:, :3], 0.5), (CUBE, CUBE, NAN)]),
+             (planesieve.planeCullBoxes, BOXES), (planesieve.planeCullMany, POINT_TABLES)]
     for function, argument_lists in plans:  # warm every path and cache first
         soak(function, argument_lists, 10 * len(argument_lists))
     gc.collect()

@@ -13,19 +13,22 @@
 // Defines the module's entry point, its only exported symbol (everything else
 // is built with hidden visibility): PyInit_<name> on Python 3, init<name> on
 // Python 2. The module has no docstring.
+// KESTREL_DEFINE_MODULE_WITH_SETUP also runs setup(module) once numpy is
+// attached; when it returns false (with an error set) the import fails.
 #if PY_MAJOR_VERSION >= 3
-#define KESTREL_DEFINE_MODULE(name, methods)                                                   \
+#define KESTREL_DEFINE_MODULE_WITH_SETUP(name, methods, setup)                                 \
     static PyModuleDef name##Definition = {                                                    \
         PyModuleDef_HEAD_INIT, #name, nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr}; \
     extern "C" __attribute__((visibility("default"))) PyObject* PyInit_##name() {              \
-        return kestrel_native::createModule(&name##Definition);                               \
+        return kestrel_native::createModule(&name##Definition, setup);                        \
     }
 #else
-#define KESTREL_DEFINE_MODULE(name, methods)                                                   \
+#define KESTREL_DEFINE_MODULE_WITH_SETUP(name, methods, setup)                                 \
     extern "C" __attribute__((visibility("default"))) void init##name() {                     \
-        kestrel_native::createModule(#name, methods);                                          \
+        kestrel_native::createModule(#name, methods, setup);                                   \
     }
 #endif
+#define KESTREL_DEFINE_MODULE(name, methods) KESTREL_DEFINE_MODULE_WITH_SETUP(name, methods, nullptr)
 
 namespace kestrel_native {
 
@@ -45,12 +48,14 @@ static inline bool attachNumpy() {
 
 #if PY_MAJOR_VERSION >= 3
 
-static inline PyObject* createModule(PyModuleDef* definition) {
+using ModuleSetup = bool (*)(PyObject* module);
+
+static inline PyObject* createModule(PyModuleDef* definition, ModuleSetup setup) {
     PyObject* const module = PyModule_Create(definition);
     if (module == nullptr) {
         return nullptr;
     }
-    if (!attachNumpy()) {
+    if (!attachNumpy() || (setup != nullptr && !setup(module))) {
         Py_DECREF(module);
         return nullptr;
     }
@@ -58,6 +63,7 @@ static inline PyObject* createModule(PyModuleDef* definition) {
 }
 
 static inline PyObject* newInt(long value) { return PyLong_FromLong(value); }
+static inline PyObject* newString(const char* text) { return PyUnicode_FromString(text); }
 static inline PyObject* newIndex(Py_ssize_t value) { return PyLong_FromSsize_t(value); }
 
 #else
@@ -65,15 +71,19 @@ static inline PyObject* newIndex(Py_ssize_t value) { return PyLong_FromSsize_t(v
 // The interpreter API version the modules are written against (Python 2.6+).
 constexpr int kPythonApiVersion = 1013;
 
+using ModuleSetup = bool (*)(PyObject* module);
+
 // Creates the module and binds numpy's array API; on failure the import fails
 // with the error set.
-static inline void createModule(const char* name, PyMethodDef* methods) {
-    if (Py_InitModule4(name, methods, nullptr, nullptr, kPythonApiVersion) != nullptr) {
-        attachNumpy();
+static inline void createModule(const char* name, PyMethodDef* methods, ModuleSetup setup) {
+    PyObject* const module = Py_InitModule4(name, methods, nullptr, nullptr, kPythonApiVersion);
+    if (module != nullptr && attachNumpy() && setup != nullptr) {
+        setup(module);
     }
 }
 
 static inline PyObject* newInt(long value) { return PyInt_FromLong(value); }
+static inline PyObject* newString(const char* text) { return PyString_FromString(text); }
 static inline PyObject* newIndex(Py_ssize_t value) { return PyInt_FromSsize_t(value); }
 
 #endif

@@ -1,16 +1,23 @@
-// planesieve: view-frustum culling of a point table against a plane table.
+// planesieve: view-frustum culling of a point table against a plane table,
+// and of whole sets of boxes or point tables in one call.
 //
 // A point (x, y, z) is inside plane (a, b, c, d) when a*x + b*y + c*z + d is
 // at least -tolerance (tolerance 0 unless given). The first plane that has
 // every point outside culls them.
 #include "../common/numpy_module.hpp"
+#include "kernels.hpp"
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
 using kestrel_native::OwnedRef;
+namespace kernels = planesieve_kernels;
 
 constexpr npy_intp kPlaneWidth = 4;
 constexpr npy_intp kMinPointWidth = 3;
@@ -99,63 +106,59 @@ bool readTable(PyObject* object, TableArgument& argument) {
     return true;
 }
 
-// Summed in a fixed order, never fused, so that a point exactly on a plane
-// is decided the same way on every build. The comparison is false for NaN,
-// so a point whose value is NaN is outside.
-inline bool isInside(const double* plane, const double* point, double limit) {
-    return ((plane[0] * point[0] + plane[1] * point[1]) + plane[2] * point[2]) + plane[3] >= limit;
+// ----------------------------------------------------------- the kernels
+
+// The kernel every scan uses, chosen once at import (chooseKernel).
+const kernels::Kernel* gKernel = &kernels::kScalarKernel;
+
+// Below this many points a plane's scan stays with the scalar kernel, whose
+// first point alone decides most planes of a visible box.
+constexpr npy_intp kSimdMinPoints = 16;
+
+const kernels::Kernel& kernelForPoints(npy_intp count) {
+    return count >= kSimdMinPoints ? *gKernel : kernels::kScalarKernel;
 }
 
-// The first point decides most planes (a visible box has its corners inside
-// most of them), so it is tested alone; the rest are taken four at a time,
-// their values computed side by side. The decision is the same as one point
-// at a time, since no value has an effect of its own.
-constexpr npy_intp kPointsPerStep = 4;
-
-bool anyPointInside(const double* plane, const Table& points, double tolerance) {
-    const double limit = -tolerance;
-    const npy_intp width = points.width;
-    if (points.count == 0) {
-        return false;
-    }
-    if (isInside(plane, points.rows, limit)) {
-        return true;
-    }
-    const double* point = points.rows + width;
-    npy_intp j = 1;
-    for (; j + kPointsPerStep <= points.count; j += kPointsPerStep, point += kPointsPerStep * width) {
-        // Summed rather than or-ed: all four are evaluated, with no branch between.
-        if (isInside(plane, point, limit) + isInside(plane, point + width, limit) +
-                isInside(plane, point + 2 * width, limit) + isInside(plane, point + 3 * width, limit) !=
-            0) {
-            return true;
-        }
-    }
-    for (; j < points.count; ++j, point += width) {
-        if (isInside(plane, point, limit)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-npy_intp firstCullingPlane(const Table& planes, const Table& points, double tolerance) {
+npy_intp firstCullingPlane(const Table& planes, const double* points, npy_intp pointCount,
+                           npy_intp pointWidth, double tolerance) {
+    const kernels::Kernel& kernel = kernelForPoints(pointCount);
     const double* plane = planes.rows;
     for (npy_intp i = 0; i < planes.count; ++i, plane += planes.width) {
-        if (!anyPointInside(plane, points, tolerance)) {
+        if (!kernel.anyPointInside(plane, points, pointCount, pointWidth, -tolerance)) {
             return i;
         }
     }
     return kNoCullingPlane;
 }
 
-bool checkWidths(const Table& planes, const Table& points) {
+bool checkPlaneWidth(const Table& planes) {
     if (planes.width != kPlaneWidth) {
         PyErr_Format(PyExc_TypeError, kPlaneWidthError, static_cast<long>(planes.width));
         return false;
     }
-    if (points.width < kMinPointWidth || points.width > kMaxPointWidth) {
-        PyErr_Format(PyExc_TypeError, kPointWidthError, static_cast<long>(points.width));
+    return true;
+}
+
+// message has one %ld for the width, after an optional %s for the name.
+bool checkPointWidth(npy_intp width, const char* message, const char* name = nullptr) {
+    if (width >= kMinPointWidth && width <= kMaxPointWidth) {
+        return true;
+    }
+    if (name != nullptr) {
+        PyErr_Format(PyExc_TypeError, message, name, static_cast<long>(width));
+    } else {
+        PyErr_Format(PyExc_TypeError, message, static_cast<long>(width));
+    }
+    return false;
+}
+
+bool checkWidths(const Table& planes, const Table& points) {
+    return checkPlaneWidth(planes) && checkPointWidth(points.width, kPointWidthError);
+}
+
+bool isNumberTolerance(double tolerance, const char* nanMessage) {
+    if (std::isnan(tolerance)) {
+        PyErr_SetString(PyExc_ValueError, nanMessage);
         return false;
     }
     return true;
@@ -178,14 +181,8 @@ bool parseArguments(PyObject* args, PyObject*& planes, PyObject*& points, double
         points = PyTuple_GET_ITEM(args, 1);
         return true;
     }
-    if (!PyArg_ParseTuple(args, "OO|d", &planes, &points, &tolerance)) {
-        return false;
-    }
-    if (std::isnan(tolerance)) {
-        PyErr_SetString(PyExc_ValueError, kNanToleranceError);
-        return false;
-    }
-    return true;
+    return PyArg_ParseTuple(args, "OO|d", &planes, &points, &tolerance) &&
+           isNumberTolerance(tolerance, kNanToleranceError);
 }
 
 PyObject* cullResult(npy_intp culling) {
@@ -214,14 +211,289 @@ PyObject* planeCull(PyObject*, PyObject* args) {
     if (!checkWidths(planes.table, points.table)) {
         return nullptr;
     }
-    return cullResult(firstCullingPlane(planes.table, points.table, tolerance));
+    const Table& pointTable = points.table;
+    return cullResult(
+        firstCullingPlane(planes.table, pointTable.rows, pointTable.count, pointTable.width, tolerance));
+}
+
+// ------------------------------------------------------ many sets at once
+
+const char kBoxesNanTolerance[] = "planeCullBoxes tolerance must be a number, not NaN";
+const char kManyNanTolerance[] = "planeCullMany tolerance must be a number, not NaN";
+const char kBoxWidthError[] = "%s must be an x*3 or x*4 array, second dimension was %ld";
+const char kRowCountError[] = "lows and highs must have the same number of rows, not %ld and %ld";
+const char kPointTablesWidthError[] =
+    "Point tables must be an x*y*3 or x*y*4 array, third dimension was %ld";
+const char kOutTypeError[] = "out must be an intp array";
+const char kOutShapeError[] = "out must be a one-dimensional array of length %ld";
+const char kOutLayoutError[] = "out must be writeable, C-contiguous and aligned";
+constexpr int kPointTablesDepth = 3;
+
+// Beyond this many point-plane tests a scan lets other interpreter threads
+// run; the argument arrays stay referenced until the call returns.
+constexpr npy_intp kReleaseGilTests = 10000;
+
+template <typename Scan>
+void scan(npy_intp tests, Scan work) {
+    if (tests <= kReleaseGilTests) {
+        work();
+        return;
+    }
+    Py_BEGIN_ALLOW_THREADS
+    work();
+    Py_END_ALLOW_THREADS
+}
+
+bool overlaps(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes) {
+    const char* const a = static_cast<const char*>(first);
+    const char* const b = static_cast<const char*>(second);
+    return a < b + secondBytes && b < a + firstBytes;
+}
+
+bool overlapsTable(const npy_intp* verdicts, npy_intp count, const double* values, npy_intp valueCount) {
+    return overlaps(verdicts, count * sizeof(npy_intp), values, valueCount * sizeof(double));
+}
+
+// The result: out itself when it is a writeable, aligned, C-contiguous intp
+// array of the given length, else a new one (out None); null with TypeError
+// or ValueError for any other out, before anything is written.
+OwnedRef verdictArray(PyObject* out, npy_intp count) {
+    if (out == Py_None) {
+        npy_intp dims[1] = {count};
+        return OwnedRef(PyArray_SimpleNew(1, dims, NPY_INTP));
+    }
+    if (!PyArray_Check(out) || !PyArray_EquivTypenums(PyArray_TYPE(kestrel_native::asArray(out)), NPY_INTP) ||
+        !PyArray_ISNOTSWAPPED(kestrel_native::asArray(out))) {
+        PyErr_SetString(PyExc_TypeError, kOutTypeError);
+        return OwnedRef();
+    }
+    PyArrayObject* const array = kestrel_native::asArray(out);
+    if (PyArray_NDIM(array) != 1 || PyArray_DIM(array, 0) != count) {
+        PyErr_Format(PyExc_ValueError, kOutShapeError, static_cast<long>(count));
+        return OwnedRef();
+    }
+    if (!PyArray_ISCARRAY(array)) {
+        PyErr_SetString(PyExc_ValueError, kOutLayoutError);
+        return OwnedRef();
+    }
+    return kestrel_native::newReference(out);
+}
+
+npy_intp* verdictData(PyObject* array) {
+    return static_cast<npy_intp*>(PyArray_DATA(kestrel_native::asArray(array)));
+}
+
+// Writes the verdicts through fill(verdicts) into the result, or, when out
+// shares memory with an input (a view of the same buffer), into scratch
+// first, so that no input is overwritten while it is still being read.
+template <typename Fill>
+void fillVerdicts(PyObject* result, npy_intp count, bool sharesInput, Fill fill) {
+    if (!sharesInput) {
+        fill(verdictData(result));
+        return;
+    }
+    std::vector<npy_intp> scratch(static_cast<std::size_t>(count));
+    fill(scratch.data());
+    std::memcpy(verdictData(result), scratch.data(), scratch.size() * sizeof(npy_intp));
+}
+
+bool sharesTable(PyObject* result, npy_intp count, const Table& table) {
+    return overlapsTable(verdictData(result), count, table.rows, table.count * table.width);
+}
+
+const char* const kBoxKeywords[] = {"planes", "lows", "highs", "tolerance", "out", nullptr};
+
+const char kPlaneCullBoxesDoc[] =
+    "planeCullBoxes( planes[][4], lows[][3], highs[][3], tolerance=0.0, out=None )\n"
+    "Do frustum-culling for many axis-aligned boxes at once\n"
+    "planes -- Frustum plane equations\n"
+    "lows -- each box's lowest corner (x, y, z)\n"
+    "highs -- each box's highest corner (x, y, z)\n"
+    "tolerance -- a point whose plane value is at least -tolerance is inside\n"
+    "out -- an intp array of len(lows) to fill, instead of a new one\n"
+    "\n"
+    "returns an intp array: for each box, the index of the first plane that\n"
+    "has all 8 of its corners outside, or -1 if no plane does";
+
+PyObject* planeCullBoxes(PyObject*, PyObject* args, PyObject* keywords) {
+    PyObject *planesObject, *lowsObject, *highsObject, *out = Py_None;
+    double tolerance = 0.0;
+    if (!PyArg_ParseTupleAndKeywords(args, keywords, "OOO|dO:planeCullBoxes",
+                                     const_cast<char**>(kBoxKeywords), &planesObject, &lowsObject,
+                                     &highsObject, &tolerance, &out) ||
+        !isNumberTolerance(tolerance, kBoxesNanTolerance)) {
+        return nullptr;
+    }
+    TableArgument planes, lows, highs;
+    if (!readTable(planesObject, planes) || !readTable(lowsObject, lows) ||
+        !readTable(highsObject, highs) || !checkPlaneWidth(planes.table) ||
+        !checkPointWidth(lows.table.width, kBoxWidthError, "lows") ||
+        !checkPointWidth(highs.table.width, kBoxWidthError, "highs")) {
+        return nullptr;
+    }
+    const npy_intp count = lows.table.count;
+    if (highs.table.count != count) {
+        PyErr_Format(PyExc_ValueError, kRowCountError, static_cast<long>(count),
+                     static_cast<long>(highs.table.count));
+        return nullptr;
+    }
+    OwnedRef result = verdictArray(out, count);
+    if (!result) {
+        return nullptr;
+    }
+    const bool sharesInput = sharesTable(result.get(), count, planes.table) ||
+                             sharesTable(result.get(), count, lows.table) ||
+                             sharesTable(result.get(), count, highs.table);
+    fillVerdicts(result.get(), count, sharesInput, [&](npy_intp* verdicts) {
+        const kernels::BoxJob job = {planes.table.rows, planes.table.count, lows.table.rows,
+                                     lows.table.width,  highs.table.rows,   highs.table.width,
+                                     -tolerance,        verdicts};
+        scan(count * planes.table.count, [&] { gKernel->cullBoxes(job, 0, count); });
+    });
+    return result.release();
+}
+
+// A table of point tables, (N, Q, 3) or (N, Q, 4).
+struct PointTables {
+    const double* values = nullptr;
+    npy_intp count = 0;
+    npy_intp pointCount = 0;
+    npy_intp width = 0;
+    OwnedRef converted;
+};
+
+bool readPointTables(PyObject* object, PointTables& tables) {
+    PyObject* array = object;
+    if (!kestrel_native::isReadyDoubleArray(object, kPointTablesDepth)) {
+        tables.converted = kestrel_native::toDoubleArray(object, kPointTablesDepth, kPointTablesDepth);
+        if (!tables.converted) {
+            return false;
+        }
+        array = tables.converted.get();
+    }
+    PyArrayObject* const view = kestrel_native::asArray(array);
+    tables.values = kestrel_native::doubleData(array);
+    tables.count = PyArray_DIM(view, 0);
+    tables.pointCount = PyArray_DIM(view, 1);
+    tables.width = PyArray_DIM(view, 2);
+    return true;
+}
+
+const char* const kManyKeywords[] = {"planes", "pointTables", "tolerance", "out", nullptr};
+
+const char kPlaneCullManyDoc[] =
+    "planeCullMany( planes[][4], pointTables[][][3], tolerance=0.0, out=None )\n"
+    "Do frustum-culling for many point tables at once\n"
+    "planes -- Frustum plane equations\n"
+    "pointTables -- one table of points (x, y, z) for each body\n"
+    "tolerance -- a point whose plane value is at least -tolerance is inside\n"
+    "out -- an intp array of len(pointTables) to fill, instead of a new one\n"
+    "\n"
+    "returns an intp array: for each point table, the index of the first\n"
+    "plane that has all of its points outside, or -1 if no plane does";
+
+PyObject* planeCullMany(PyObject*, PyObject* args, PyObject* keywords) {
+    PyObject *planesObject, *tablesObject, *out = Py_None;
+    double tolerance = 0.0;
+    if (!PyArg_ParseTupleAndKeywords(args, keywords, "OO|dO:planeCullMany",
+                                     const_cast<char**>(kManyKeywords), &planesObject, &tablesObject,
+                                     &tolerance, &out) ||
+        !isNumberTolerance(tolerance, kManyNanTolerance)) {
+        return nullptr;
+    }
+    TableArgument planes;
+    PointTables tables;
+    if (!readTable(planesObject, planes) || !readPointTables(tablesObject, tables) ||
+        !checkPlaneWidth(planes.table) || !checkPointWidth(tables.width, kPointTablesWidthError)) {
+        return nullptr;
+    }
+    const npy_intp count = tables.count;
+    OwnedRef result = verdictArray(out, count);
+    if (!result) {
+        return nullptr;
+    }
+    const npy_intp tableValues = tables.pointCount * tables.width;
+    const bool sharesInput = sharesTable(result.get(), count, planes.table) ||
+                             overlapsTable(verdictData(result.get()), count, tables.values, count * tableValues);
+    fillVerdicts(result.get(), count, sharesInput, [&](npy_intp* verdicts) {
+        scan(count * tables.pointCount * planes.table.count, [&] {
+            for (npy_intp n = 0; n < count; ++n) {
+                verdicts[n] = firstCullingPlane(planes.table, tables.values + n * tableValues,
+                                                tables.pointCount, tables.width, tolerance);
+            }
+        });
+    });
+    return result.release();
+}
+
+// --------------------------------------------------------- kernel choice
+
+// Names a kernel to use instead of the best this CPU supports (for tests
+// and comparisons); the import fails for a kernel the CPU does not support.
+const char kKernelVariable[] = "PLANESIEVE_KERNEL";
+const char kUnsupportedKernel[] = "%s=%s: not a kernel this CPU supports (it supports %s)";
+
+// The kernels this CPU supports, the reference first and the best last.
+std::vector<const kernels::Kernel*> supportedKernels() {
+    std::vector<const kernels::Kernel*> supported = {&kernels::kScalarKernel};
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    supported.push_back(&kernels::kSse2Kernel);  // every x86-64 has SSE2
+    if (__builtin_cpu_supports("avx2")) {
+        supported.push_back(&kernels::kAvx2Kernel);
+    }
+    if (__builtin_cpu_supports("avx512f")) {
+        supported.push_back(&kernels::kAvx512Kernel);
+    }
+#endif
+    return supported;
+}
+
+// Sets the module's kernel (the name of the one in use) and kernels (the
+// names of all this CPU supports).
+bool chooseKernel(PyObject* module) {
+    const std::vector<const kernels::Kernel*> supported = supportedKernels();
+    OwnedRef names(PyTuple_New(static_cast<Py_ssize_t>(supported.size())));
+    if (!names) {
+        return false;
+    }
+    std::string listed;
+    for (std::size_t i = 0; i < supported.size(); ++i) {
+        PyObject* const name = kestrel_native::newString(supported[i]->name);
+        if (name == nullptr) {
+            return false;
+        }
+        PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), name);
+        listed += (i == 0 ? "" : ", ") + std::string(supported[i]->name);
+    }
+    const char* const forced = std::getenv(kKernelVariable);
+    gKernel = supported.back();
+    if (forced != nullptr && forced[0] != '\0') {
+        gKernel = nullptr;
+        for (const kernels::Kernel* kernel : supported) {
+            if (std::strcmp(kernel->name, forced) == 0) {
+                gKernel = kernel;
+            }
+        }
+        if (gKernel == nullptr) {
+            gKernel = &kernels::kScalarKernel;
+            PyErr_Format(PyExc_ImportError, kUnsupportedKernel, kKernelVariable, forced, listed.c_str());
+            return false;
+        }
+    }
+    return PyModule_AddObject(module, "kernels", names.release()) == 0 &&
+           PyModule_AddStringConstant(module, "kernel", gKernel->name) == 0;
 }
 
 PyMethodDef kMethods[] = {
     {"planeCull", planeCull, METH_VARARGS, kPlaneCullDoc},
+    {"planeCullBoxes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(planeCullBoxes)),
+     METH_VARARGS | METH_KEYWORDS, kPlaneCullBoxesDoc},
+    {"planeCullMany", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(planeCullMany)),
+     METH_VARARGS | METH_KEYWORDS, kPlaneCullManyDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
-KESTREL_DEFINE_MODULE(planesieve, kMethods)
+KESTREL_DEFINE_MODULE_WITH_SETUP(planesieve, kMethods, chooseKernel)

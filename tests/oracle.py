@@ -163,3 +163,25 @@ def plane_cull(planes, points, tolerance=0.0):
         if not any(plane_value(plane, point) >= -tolerance for point in point_rows):
             return 1, i
     return 0, None
+
+
+def box_corners(low, high):
+    """The 8 corners of the box with the given lowest and highest corners."""
+    return [[x, y, z] for x in (low[0], high[0]) for y in (low[1], high[1]) for z in (low[2], high[2])]
+
+
+def verdict(cull_result):
+    """planeCull's (1, i) as i, and (0, None) as -1."""
+    return cull_result[1] if cull_result[0] else -1
+
+
+def plane_cull_boxes(planes, lows, highs, tolerance=0.0):
+    """Per box, the verdict of plane_cull on its 8 corners."""
+    low_table, high_table = converted(lows, 2), converted(highs, 2)
+    return [verdict(plane_cull(planes, box_corners(low, high), tolerance))
+            for low, high in zip(low_table.tolist(), high_table.tolist())]
+
+
+def plane_cull_many(planes, point_tables, tolerance=0.0):
+    """Per point table, the verdict of plane_cull."""
+    return [verdict(plane_cull(planes, points, tolerance)) for points in converted(point_tables, 3)]

@@ -17,6 +17,7 @@ import affinekit
 import oracle
 from capi import converted, float_argument
 from conftest import no_garbage_collection
+import planesieve
 from planesieve import planeCull
 from test_fast_paths import outcome
 
@@ -216,3 +217,27 @@ def test_plane_cull_on_arbitrary_arguments(args):
     objects = [o for argument in args for o in watched(argument)]
     actual = assert_counts_kept(objects, lambda: outcome(planeCull, *args))
     assert actual == outcome(expected_cull, args)
+
+
+def expected_box_verdicts(planes, lows, highs, tolerance):
+    if tolerance != tolerance:
+        raise ValueError('planeCullBoxes tolerance must be a number, not NaN')
+    plane_table, low_table, high_table = [converted(table, 2, 2) for table in (planes, lows, highs)]
+    if plane_table.shape[1] != 4:
+        raise TypeError(oracle.PLANE_WIDTH_ERROR % plane_table.shape[1])
+    for name, table in (('lows', low_table), ('highs', high_table)):
+        if not 3 <= table.shape[1] <= 4:
+            raise TypeError('%s must be an x*3 or x*4 array, second dimension was %d' % (name, table.shape[1]))
+    if len(low_table) != len(high_table):
+        raise ValueError('lows and highs must have the same number of rows, not %d and %d'
+                         % (len(low_table), len(high_table)))
+    return numpy.array(oracle.plane_cull_boxes(plane_table, low_table, high_table, tolerance), dtype=numpy.intp)
+
+
+@given(planes=TABLES, lows=TABLES, highs=TABLES,
+       tolerance=st.one_of(st.floats(), st.sampled_from([0.0, -0.0, float('inf')])))
+def test_plane_cull_boxes_on_arbitrary_arguments(planes, lows, highs, tolerance):
+    args = (planes, lows, highs, tolerance)
+    objects = [o for argument in args[:3] for o in watched(argument)]
+    actual = assert_counts_kept(objects, lambda: outcome(planesieve.planeCullBoxes, *args))
+    assert actual == outcome(expected_box_verdicts, *args)

@@ -33,9 +33,9 @@ CUBE_FRUSTUM = numpy.array([
 
 # ---------------------------------------------------------------- surface
 
-def test_module_exposes_plane_cull_only():
+def test_module_surface():
     public = sorted(name for name in dir(planesieve) if not name.startswith('__'))
-    assert public == ['planeCull']
+    assert public == ['kernel', 'kernels', 'planeCull', 'planeCullBoxes', 'planeCullMany']
     assert planesieve.__doc__ is None
     assert isinstance(planeCull, types.BuiltinFunctionType)
     assert planeCull.__doc__ == (

@@ -34,6 +34,8 @@ forward, inverse = affinekit.transMatrix([1.0])
 forward.dot(inverse)
 flag, index = planesieve.planeCull([[0.0, 0.0, 1.0, 0.0]], [[0.0, 0.0, 0.0]])
 index + 1
+planesieve.planeCullBoxes([[0.0, 0.0, 1.0, 0.0]], [[0.0, 0.0, 0.0]], [[1.0, 1.0, 1.0]], tolerance="wide")
+planesieve.planeCullMany([[0.0, 0.0, 1.0, 0.0]], [[[0.0, 0.0, 0.0]]], colour=1)
 '''
 
 
@@ -55,5 +57,5 @@ def test_misuse_is_reported_line_by_line():
     flagged = sorted({int(line.split(':')[1]) for line in output.splitlines() if ': error:' in line})
     # Lines of MISUSE, counted from 1 (the first is empty): the wrong argument
     # counts, the keyword, the string tolerance, and the uses of a matrix and
-    # an index that may be None.
-    assert flagged == [3, 4, 5, 6, 7, 9, 11], output
+    # an index that may be None, and the batch functions' wrong keywords.
+    assert flagged == [3, 4, 5, 6, 7, 9, 11, 12, 13], output

@@ -6,12 +6,17 @@ import threading
 import numpy
 
 import affinekit
-from planesieve import planeCull
+from planesieve import planeCull, planeCullBoxes, planeCullMany
 from test_fast_paths import outcome
 
 NAN = float('nan')
 CUBE = numpy.array([[1, 0, 0, 1], [-1, 0, 0, 1], [0, 1, 0, 1], [0, -1, 0, 1],
                     [0, 0, 1, 1], [0, 0, -1, 1]], dtype=float)
+# Enough boxes that the scans let other threads run meanwhile.
+RANDOM = numpy.random.RandomState(3)
+LOWS = RANDOM.uniform(-2, 1.5, size=(4000, 3))
+HIGHS = LOWS + RANDOM.uniform(0, 1, size=(4000, 3))
+TABLES = numpy.stack([LOWS, HIGHS, numpy.minimum(LOWS, HIGHS)], axis=1)
 CALLS = [
     (affinekit.transMatrix, ([1.5, -2.0, 3.0],)),
     (affinekit.transMatrix, (numpy.array([NAN, 0.0, 1.0]),)),
@@ -26,6 +31,10 @@ CALLS = [
     (planeCull, (CUBE.tolist(), numpy.zeros((8, 3)))),
     (planeCull, (CUBE, numpy.zeros((8, 2)))),
     (planeCull, (CUBE, [[0.0, 0.0, 1.2]], 0.25)),
+    (planeCullBoxes, (CUBE, LOWS, HIGHS)),
+    (planeCullBoxes, (CUBE, LOWS[:5].tolist(), HIGHS[:5], 0.25)),
+    (planeCullBoxes, (CUBE, LOWS, HIGHS[:3])),
+    (planeCullMany, (CUBE, TABLES)),
 ]
 THREADS = 8
 ROUNDS = 300

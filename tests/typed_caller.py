@@ -31,7 +31,18 @@ def loose_cull(planes: NDArray[numpy.float64], corners: List[List[float]]) -> bo
     return planesieve.planeCull(planes, corners, 0.25)[0] == 1
 
 
+def visible(planes: NDArray[numpy.float64], lows: NDArray[numpy.float64],
+            highs: NDArray[numpy.float64]) -> NDArray[numpy.bool_]:
+    verdicts = planesieve.planeCullBoxes(planes, lows, highs, tolerance=0.25)
+    tables = numpy.stack([lows, highs], axis=1)
+    again = planesieve.planeCullMany(planes, tables, out=verdicts)
+    result: NDArray[numpy.bool_] = again < 0
+    return result
+
+
 if __name__ == '__main__':
     print(place((1.0, 2.0, 3.0), 0.5))
     print(culled_by([[0.0, 0.0, 1.0, -2.0]], numpy.zeros((8, 3))))
     print(loose_cull(numpy.array([[0.0, 0.0, 1.0, -2.0]]), [[0.0, 0.0, 1.9]]))
+    print(visible(numpy.array([[0.0, 0.0, 1.0, -2.0]]), numpy.zeros((2, 3)), numpy.ones((2, 3)) * 3),
+          planesieve.kernel)

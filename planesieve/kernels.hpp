@@ -1,0 +1,65 @@
+// The culling kernels: one portable scalar kernel, which is the reference,
+// and SIMD kernels for x86-64 (SSE2, AVX2, AVX-512F) in files of their own,
+// each built for its target with per-function target attributes and chosen
+// once at import. Every kernel gives the same verdicts as the reference: the
+// same operations in the same order, never fused.
+#ifndef KESTREL_PLANESIEVE_KERNELS_HPP
+#define KESTREL_PLANESIEVE_KERNELS_HPP
+
+#include <cstddef>
+#include <cstdint>
+
+namespace planesieve_kernels {
+
+using Index = std::ptrdiff_t;
+
+// The verdict of a box that no plane culls.
+constexpr Index kNotCulled = -1;
+
+// A point (x, y, z) is inside plane (a, b, c, d) when the value below is at
+// least limit (minus the tolerance). Summed in this order, never fused; the
+// comparison is false for NaN, so a point whose value is NaN is outside.
+inline double planeValue(const double* plane, double x, double y, double z) {
+    return ((plane[0] * x + plane[1] * y) + plane[2] * z) + plane[3];
+}
+
+inline bool isInside(const double* plane, const double* point, double limit) {
+    return planeValue(plane, point[0], point[1], point[2]) >= limit;
+}
+
+// Axis-aligned boxes, box n given by row n of lows and of highs (3 or 4
+// values a row, the first three read); verdicts[n] is the first plane that
+// has all 8 corners outside, or kNotCulled.
+struct BoxJob {
+    const double* planes;
+    Index planeCount;
+    const double* lows;
+    Index lowWidth;
+    const double* highs;
+    Index highWidth;
+    double limit;
+    Index* verdicts;
+};
+
+struct Kernel {
+    const char* name;
+    // Whether any of count points (rows of width 3 or 4) is inside the plane.
+    bool (*anyPointInside)(const double* plane, const double* points, Index count, Index width,
+                           double limit);
+    // Fills job.verdicts[begin, end).
+    void (*cullBoxes)(const BoxJob& job, Index begin, Index end);
+};
+
+// The reference verdict of one box, exact for every input (kernels_scalar.cpp).
+Index exactBoxVerdict(const BoxJob& job, Index box);
+
+extern const Kernel kScalarKernel;
+#if defined(__x86_64__)
+extern const Kernel kSse2Kernel;
+extern const Kernel kAvx2Kernel;
+extern const Kernel kAvx512Kernel;
+#endif
+
+}  // namespace planesieve_kernels
+
+#endif
