@@ -109,13 +109,16 @@ class BuildCpp(build_ext):
             stamp.write(self._stamp)
 
 
+def files_in(folder, suffixes):
+    return sorted(os.path.join(folder, entry) for entry in os.listdir(os.path.join(HERE, folder))
+                  if entry.endswith(suffixes))
+
+
 def native_module(name):
-    folder = os.path.join(HERE, name)
-    sources = sorted(os.path.join(name, entry) for entry in os.listdir(folder)
-                     if entry.endswith('.cpp'))
-    return Extension(name, sources=sources, language='c++',
-                     depends=[os.path.join('common', entry)
-                              for entry in sorted(os.listdir(os.path.join(HERE, 'common')))])
+    # Every header, the module's own and the shared ones, is a dependency of
+    # every source, so that changing one rebuilds the module.
+    return Extension(name, sources=files_in(name, ('.cpp',)), language='c++',
+                     depends=files_in(name, ('.hpp',)) + files_in('common', ('.hpp',)))
 
 
 def stub_packages():

@@ -1,7 +1,9 @@
 // The floor the native functions are measured against: the work no
 // implementation can avoid, and nothing else. floorPair takes one argument
 // and returns two new 4x4 double arrays, each filled by one 128-byte copy;
-// floorCull takes two arguments and returns (0, None).
+// floorCull takes two arguments and returns (0, None); floorBoxes takes two
+// ready (N, 3) double arrays, reads every value once and writes a new intp
+// array of N entries.
 #include "../common/numpy_module.hpp"
 
 #include <cstring>
@@ -49,9 +51,32 @@ PyObject* floorCull(PyObject*, PyObject* args) {
                                   kestrel_native::newReference(Py_None));
 }
 
+PyObject* floorBoxes(PyObject*, PyObject* args) {
+    if (!hasArity(args, 2)) {
+        return nullptr;
+    }
+    PyArrayObject* const lows = reinterpret_cast<PyArrayObject*>(PyTuple_GET_ITEM(args, 0));
+    PyArrayObject* const highs = reinterpret_cast<PyArrayObject*>(PyTuple_GET_ITEM(args, 1));
+    npy_intp count = PyArray_DIM(lows, 0);
+    PyObject* const result = PyArray_SimpleNew(1, &count, NPY_INTP);
+    if (result == nullptr) {
+        return nullptr;
+    }
+    const double* const low = static_cast<const double*>(PyArray_DATA(lows));
+    const double* const high = static_cast<const double*>(PyArray_DATA(highs));
+    npy_intp* const out = static_cast<npy_intp*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result)));
+    for (npy_intp n = 0; n < count; ++n) {
+        const double* const l = low + 3 * n;
+        const double* const h = high + 3 * n;
+        out[n] = ((l[0] + l[1]) + (l[2] + h[0])) + (h[1] + h[2]) < 0.0 ? -1 : 0;
+    }
+    return result;
+}
+
 PyMethodDef kMethods[] = {
     {"floorPair", floorPair, METH_VARARGS, nullptr},
     {"floorCull", floorCull, METH_VARARGS, nullptr},
+    {"floorBoxes", floorBoxes, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

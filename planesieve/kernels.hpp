@@ -43,9 +43,10 @@ struct BoxJob {
 
 struct Kernel {
     const char* name;
-    // Whether any of count points (rows of width 3 or 4) is inside the plane.
-    bool (*anyPointInside)(const double* plane, const double* points, Index count, Index width,
-                           double limit);
+    // The first of planeCount planes (rows of 4) that has all count points
+    // (rows of width 3 or 4) outside, or kNotCulled.
+    Index (*firstCullingPlane)(const double* planes, Index planeCount, const double* points, Index count,
+                               Index width, double limit);
     // Fills job.verdicts[begin, end).
     void (*cullBoxes)(const BoxJob& job, Index begin, Index end);
 };

@@ -13,19 +13,25 @@ namespace {
 
 struct Avx2Lanes {
     static constexpr int kLanes = 4;
+    static constexpr int kGroups = 1;
     using Reg = __m256d;
-    using Mask = unsigned;
-    static constexpr Mask kAllLanes = 0xf;
+    using Lanes = __m256d;  // all bits set in a lane of the set
 
     KERNEL_TARGET static Reg broadcast(double value) { return _mm256_set1_pd(value); }
     KERNEL_TARGET static Reg mul(Reg a, Reg b) { return _mm256_mul_pd(a, b); }
     KERNEL_TARGET static Reg add(Reg a, Reg b) { return _mm256_add_pd(a, b); }
     KERNEL_TARGET static Reg max(Reg a, Reg b) { return _mm256_max_pd(a, b); }
-    KERNEL_TARGET static Mask atLeast(Reg v, Reg limit) {
-        return static_cast<Mask>(_mm256_movemask_pd(_mm256_cmp_pd(v, limit, _CMP_GE_OQ)));
-    }
-    KERNEL_TARGET static Mask isNan(Reg v) {
-        return static_cast<Mask>(_mm256_movemask_pd(_mm256_cmp_pd(v, v, _CMP_UNORD_Q)));
+    KERNEL_TARGET static void store(double* values, Reg a) { _mm256_storeu_pd(values, a); }
+    KERNEL_TARGET static Lanes atLeast(Reg v, Reg limit) { return _mm256_cmp_pd(v, limit, _CMP_GE_OQ); }
+    KERNEL_TARGET static Lanes isNan(Reg v) { return _mm256_cmp_pd(v, v, _CMP_UNORD_Q); }
+    KERNEL_TARGET static Lanes all() { return _mm256_castsi256_pd(_mm256_set1_epi32(-1)); }
+    KERNEL_TARGET static Lanes both(Lanes a, Lanes b) { return _mm256_and_pd(a, b); }
+    KERNEL_TARGET static Lanes either(Lanes a, Lanes b) { return _mm256_or_pd(a, b); }
+    KERNEL_TARGET static Lanes butNot(Lanes a, Lanes b) { return _mm256_andnot_pd(b, a); }
+    KERNEL_TARGET static unsigned bits(Lanes a) { return static_cast<unsigned>(_mm256_movemask_pd(a)); }
+    KERNEL_TARGET static bool isEmpty(Lanes a) { return _mm256_testz_pd(a, a) != 0; }
+    KERNEL_TARGET static Reg addIn(Reg a, Reg b, Lanes lanes) {
+        return _mm256_add_pd(a, _mm256_and_pd(b, lanes));
     }
 
     template <int Width>
@@ -55,7 +61,7 @@ struct Avx2Lanes {
 
 }  // namespace
 
-const Kernel kAvx2Kernel = {"avx2", anyPointInsideSimd<Avx2Lanes>, cullBoxesSimd<Avx2Lanes>};
+const Kernel kAvx2Kernel = {"avx2", firstCullingPlaneSimd<Avx2Lanes>, cullBoxesSimd<Avx2Lanes>};
 
 }  // namespace planesieve_kernels
 

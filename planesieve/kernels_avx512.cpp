@@ -23,18 +23,26 @@ namespace {
 
 struct Avx512Lanes {
     static constexpr int kLanes = 8;
+    static constexpr int kGroups = 4;
     using Reg = __m512d;
-    using Mask = unsigned;
-    static constexpr Mask kAllLanes = 0xff;
+    using Lanes = __mmask8;
 
     KERNEL_TARGET static Reg broadcast(double value) { return _mm512_set1_pd(value); }
     KERNEL_TARGET static Reg mul(Reg a, Reg b) { return _mm512_mul_pd(a, b); }
     KERNEL_TARGET static Reg add(Reg a, Reg b) { return _mm512_add_pd(a, b); }
     KERNEL_TARGET static Reg max(Reg a, Reg b) { return _mm512_max_pd(a, b); }
-    KERNEL_TARGET static Mask atLeast(Reg v, Reg limit) {
-        return _mm512_cmp_pd_mask(v, limit, _CMP_GE_OQ);
+    KERNEL_TARGET static void store(double* values, Reg a) { _mm512_storeu_pd(values, a); }
+    KERNEL_TARGET static Lanes atLeast(Reg v, Reg limit) { return _mm512_cmp_pd_mask(v, limit, _CMP_GE_OQ); }
+    KERNEL_TARGET static Lanes isNan(Reg v) { return _mm512_cmp_pd_mask(v, v, _CMP_UNORD_Q); }
+    KERNEL_TARGET static Lanes all() { return 0xff; }
+    KERNEL_TARGET static Lanes both(Lanes a, Lanes b) { return a & b; }
+    KERNEL_TARGET static Lanes either(Lanes a, Lanes b) { return a | b; }
+    KERNEL_TARGET static Lanes butNot(Lanes a, Lanes b) { return a & ~b; }
+    KERNEL_TARGET static unsigned bits(Lanes a) { return a; }
+    KERNEL_TARGET static bool isEmpty(Lanes a) { return a == 0; }
+    KERNEL_TARGET static Reg addIn(Reg a, Reg b, Lanes lanes) {
+        return _mm512_mask_add_pd(a, lanes, a, b);
     }
-    KERNEL_TARGET static Mask isNan(Reg v) { return _mm512_cmp_pd_mask(v, v, _CMP_UNORD_Q); }
 
     // Lane i of a permute index picks element i of the first source (0-7)
     // or of the second (8-15).
@@ -78,7 +86,7 @@ struct Avx512Lanes {
 
 }  // namespace
 
-const Kernel kAvx512Kernel = {"avx512", anyPointInsideSimd<Avx512Lanes>, cullBoxesSimd<Avx512Lanes>};
+const Kernel kAvx512Kernel = {"avx512", firstCullingPlaneSimd<Avx512Lanes>, cullBoxesSimd<Avx512Lanes>};
 
 }  // namespace planesieve_kernels
 

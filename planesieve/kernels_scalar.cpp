@@ -41,6 +41,17 @@ bool anyPointInsideScalar(const double* plane, const double* points, Index count
     return false;
 }
 
+Index firstCullingPlaneScalar(const double* planes, Index planeCount, const double* points, Index count,
+                              Index width, double limit) {
+    const double* plane = planes;
+    for (Index i = 0; i < planeCount; ++i, plane += 4) {
+        if (!anyPointInsideScalar(plane, points, count, width, limit)) {
+            return i;
+        }
+    }
+    return kNotCulled;
+}
+
 // The larger of two products, a NaN one skipped when the other is a number.
 inline double largerNumber(double p, double q) {
     return (q > p || std::isnan(p)) ? q : p;
@@ -105,6 +116,6 @@ Index exactBoxVerdict(const BoxJob& job, Index box) {
     return kNotCulled;
 }
 
-const Kernel kScalarKernel = {"scalar", anyPointInsideScalar, cullBoxesScalar};
+const Kernel kScalarKernel = {"scalar", firstCullingPlaneScalar, cullBoxesScalar};
 
 }  // namespace planesieve_kernels

@@ -13,19 +13,25 @@ namespace {
 
 struct Sse2Lanes {
     static constexpr int kLanes = 2;
+    static constexpr int kGroups = 1;
     using Reg = __m128d;
-    using Mask = unsigned;
-    static constexpr Mask kAllLanes = 0x3;
+    using Lanes = __m128d;  // all bits set in a lane of the set
 
     KERNEL_TARGET static Reg broadcast(double value) { return _mm_set1_pd(value); }
     KERNEL_TARGET static Reg mul(Reg a, Reg b) { return _mm_mul_pd(a, b); }
     KERNEL_TARGET static Reg add(Reg a, Reg b) { return _mm_add_pd(a, b); }
     KERNEL_TARGET static Reg max(Reg a, Reg b) { return _mm_max_pd(a, b); }
-    KERNEL_TARGET static Mask atLeast(Reg v, Reg limit) {
-        return static_cast<Mask>(_mm_movemask_pd(_mm_cmpge_pd(v, limit)));
-    }
-    KERNEL_TARGET static Mask isNan(Reg v) {
-        return static_cast<Mask>(_mm_movemask_pd(_mm_cmpunord_pd(v, v)));
+    KERNEL_TARGET static void store(double* values, Reg a) { _mm_storeu_pd(values, a); }
+    KERNEL_TARGET static Lanes atLeast(Reg v, Reg limit) { return _mm_cmpge_pd(v, limit); }
+    KERNEL_TARGET static Lanes isNan(Reg v) { return _mm_cmpunord_pd(v, v); }
+    KERNEL_TARGET static Lanes all() { return _mm_castsi128_pd(_mm_set1_epi32(-1)); }
+    KERNEL_TARGET static Lanes both(Lanes a, Lanes b) { return _mm_and_pd(a, b); }
+    KERNEL_TARGET static Lanes either(Lanes a, Lanes b) { return _mm_or_pd(a, b); }
+    KERNEL_TARGET static Lanes butNot(Lanes a, Lanes b) { return _mm_andnot_pd(b, a); }
+    KERNEL_TARGET static unsigned bits(Lanes a) { return static_cast<unsigned>(_mm_movemask_pd(a)); }
+    KERNEL_TARGET static bool isEmpty(Lanes a) { return _mm_movemask_pd(a) == 0; }
+    KERNEL_TARGET static Reg addIn(Reg a, Reg b, Lanes lanes) {
+        return _mm_add_pd(a, _mm_and_pd(b, lanes));
     }
 
     // Rows of 3: [x0 y0] [z0 x1] [y1 z1]; rows of 4: [x0 y0] [z0 w0] [x1 y1] [z1 w1].
@@ -50,7 +56,7 @@ struct Sse2Lanes {
 
 }  // namespace
 
-const Kernel kSse2Kernel = {"sse2", anyPointInsideSimd<Sse2Lanes>, cullBoxesSimd<Sse2Lanes>};
+const Kernel kSse2Kernel = {"sse2", firstCullingPlaneSimd<Sse2Lanes>, cullBoxesSimd<Sse2Lanes>};
 
 }  // namespace planesieve_kernels
 

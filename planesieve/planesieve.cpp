@@ -121,14 +121,8 @@ const kernels::Kernel& kernelForPoints(npy_intp count) {
 
 npy_intp firstCullingPlane(const Table& planes, const double* points, npy_intp pointCount,
                            npy_intp pointWidth, double tolerance) {
-    const kernels::Kernel& kernel = kernelForPoints(pointCount);
-    const double* plane = planes.rows;
-    for (npy_intp i = 0; i < planes.count; ++i, plane += planes.width) {
-        if (!kernel.anyPointInside(plane, points, pointCount, pointWidth, -tolerance)) {
-            return i;
-        }
-    }
-    return kNoCullingPlane;
+    return kernelForPoints(pointCount).firstCullingPlane(planes.rows, planes.count, points, pointCount,
+                                                         pointWidth, -tolerance);
 }
 
 bool checkPlaneWidth(const Table& planes) {
