@@ -124,6 +124,7 @@ $(addprefix bench-,$(INTERPRETERS)): bench-%: install-%
 	$(PY_$*) bench/setup_floor.py --quiet build_ext --build-lib build/bench-$* --build-temp build/bench-$*/tmp
 	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) run.py $(BENCH_ARGS)
 	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) scene.py $(BENCH_ARGS)
+	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) tables.py $(BENCH_ARGS)
 
 # 10^5 arbitrary arguments per function (the everyday run keeps a few hundred).
 $(addprefix fuzz-,$(INTERPRETERS)): fuzz-%: install-%

@@ -10,7 +10,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <tuple>
+#include <memory>
+#include <new>
+#include <string>
 #include <utility>
 
 namespace {
@@ -52,18 +54,6 @@ PyObject* newMatrix(const MatrixValues& values) {
 PyObject* nonePair() {
     return kestrel_native::pairOf(kestrel_native::newReference(Py_None),
                                   kestrel_native::newReference(Py_None));
-}
-
-// Builds both matrices from one builder, forward first, so that a failure of
-// the inverse releases the forward matrix; the tuple becomes their only owner.
-template <typename Builder, typename... Args>
-PyObject* buildPair(Builder build, const std::tuple<Args...>& forwardArgs,
-                    const std::tuple<Args...>& inverseArgs) {
-    OwnedRef forward(std::apply(build, forwardArgs));
-    if (!forward) {
-        return nullptr;
-    }
-    return kestrel_native::pairOf(std::move(forward), OwnedRef(std::apply(build, inverseArgs)));
 }
 
 // ----------------------------------------------------------- the argument
@@ -164,43 +154,52 @@ PyObject* withVector(PyObject* args, const std::array<double, K>& defaults, Comp
     return compute(components);
 }
 
+// ------------------------------------------------------------- transforms
+//
+// Each transform is a small set of file-local functions: its defaults, its
+// request (what the components ask for: the identity, a transform with the
+// arguments of its forward and inverse matrices, or, for a rotation about a
+// zero axis, nothing possible) and the builder of a matrix's 16 values from
+// those arguments. The single functions and the table functions share them,
+// so that a table's row n is, to the bit, what the single function gives.
+
+enum class Request { Identity, Transform, Impossible };
+
+template <std::size_t N>
+struct BuilderArgs {
+    std::array<double, N> forward;
+    std::array<double, N> inverse;
+};
+
 // ------------------------------------------------------------ translation
 
-PyObject* newTransMatrix(double x, double y, double z) {
-    return newMatrix({1.0, 0.0, 0.0, 0.0,
-                      0.0, 1.0, 0.0, 0.0,
-                      0.0, 0.0, 1.0, 0.0,
-                      x,   y,   z,   1.0});
-}
+struct Translation {
+    static constexpr std::size_t kComponents = 3;
+    static constexpr std::size_t kBuilderArgs = 3;
+    static constexpr const char* kTableName = "transMatrices";
 
-PyObject* translationPair(const std::array<double, 3>& v) {
-    const double x = v[0], y = v[1], z = v[2];
-    if (x == 0.0 && y == 0.0 && z == 0.0) {
-        return nonePair();
+    static constexpr std::array<double, 3> defaults() { return kTransDefaults; }
+
+    static Request request(const std::array<double, 3>& v, BuilderArgs<3>& args) {
+        const double x = v[0], y = v[1], z = v[2];
+        if (x == 0.0 && y == 0.0 && z == 0.0) {
+            return Request::Identity;
+        }
+        args = {{x, y, z}, {-x, -y, -z}};
+        return Request::Transform;
     }
-    return buildPair(newTransMatrix, std::make_tuple(x, y, z), std::make_tuple(-x, -y, -z));
-}
 
-const char kTransMatrixDoc[] =
-    "transMatrix( [x,y,z] )\n"
-    "C accellerator for kestrel.kestrel97.transformmatrix.transMatrix\n"
-    "x,y,z -- Python object compatible with Numeric double array\n"
-    "\n"
-    "returns a 4x4 translation matrix for the given translation and\n"
-    "the inverse of the translation.";
+    static bool refuses(const std::array<double, 3>&) { return false; }
 
-PyObject* transMatrix(PyObject*, PyObject* args) {
-    return withVector(args, kTransDefaults, translationPair);
-}
+    static MatrixValues values(const std::array<double, 3>& a) {
+        return {1.0,  0.0,  0.0,  0.0,
+                0.0,  1.0,  0.0,  0.0,
+                0.0,  0.0,  1.0,  0.0,
+                a[0], a[1], a[2], 1.0};
+    }
+};
 
 // ------------------------------------------------------------------ scale
-
-PyObject* newScaleMatrix(double x, double y, double z) {
-    return newMatrix({x,   0.0, 0.0, 0.0,
-                      0.0, y,   0.0, 0.0,
-                      0.0, 0.0, z,   0.0,
-                      0.0, 0.0, 0.0, 1.0});
-}
 
 // Only an exact zero (either sign) is replaced; tiny, infinite and NaN
 // factors are inverted as they are.
@@ -208,39 +207,33 @@ double invertFactor(double factor) {
     return 1.0 / (factor == 0.0 ? kZeroScaleGuard : factor);
 }
 
-PyObject* scalePair(const std::array<double, 3>& v) {
-    const double x = v[0], y = v[1], z = v[2];
-    if (x == 1.0 && y == 1.0 && z == 1.0) {
-        return nonePair();
+struct Scale {
+    static constexpr std::size_t kComponents = 3;
+    static constexpr std::size_t kBuilderArgs = 3;
+    static constexpr const char* kTableName = "scaleMatrices";
+
+    static constexpr std::array<double, 3> defaults() { return kScaleDefaults; }
+
+    static Request request(const std::array<double, 3>& v, BuilderArgs<3>& args) {
+        const double x = v[0], y = v[1], z = v[2];
+        if (x == 1.0 && y == 1.0 && z == 1.0) {
+            return Request::Identity;
+        }
+        args = {{x, y, z}, {invertFactor(x), invertFactor(y), invertFactor(z)}};
+        return Request::Transform;
     }
-    return buildPair(newScaleMatrix, std::make_tuple(x, y, z),
-                     std::make_tuple(invertFactor(x), invertFactor(y), invertFactor(z)));
-}
 
-const char kScaleMatrixDoc[] =
-    "scaleMatrix( [x,y,z] )\n"
-    "C accellerator for kestrel.kestrel97.transformmatrix.scaleMatrix\n"
-    "x,y,z -- Python object compatible with Numeric double array\n"
-    "\n"
-    "returns a 4x4 scale matrix for the given scale factors and\n"
-    "the inverse of the scale, in which a zero factor counts as 1e-300.";
+    static bool refuses(const std::array<double, 3>&) { return false; }
 
-PyObject* scaleMatrix(PyObject*, PyObject* args) {
-    return withVector(args, kScaleDefaults, scalePair);
-}
+    static MatrixValues values(const std::array<double, 3>& a) {
+        return {a[0], 0.0,  0.0,  0.0,
+                0.0,  a[1], 0.0,  0.0,
+                0.0,  0.0,  a[2], 0.0,
+                0.0,  0.0,  0.0,  1.0};
+    }
+};
 
 // --------------------------------------------------------------- rotation
-
-// Takes a unit axis and the cosine and sine of the angle. Products are
-// formed left to right, so the entries mirrored across the diagonal share one
-// product and differ only in the sign of their sine term.
-PyObject* newRotMatrix(double x, double y, double z, double c, double s) {
-    const double t = 1.0 - c;
-    return newMatrix({t * x * x + c,     t * x * y + s * z, t * x * z - s * y, 0.0,
-                      t * x * y - s * z, t * y * y + c,     t * y * z + s * x, 0.0,
-                      t * x * z + s * y, t * y * z - s * x, t * z * z + c,     0.0,
-                      0.0,               0.0,               0.0,               1.0});
-}
 
 // fmod(a, m) is a itself when |a| < m, so the library call is needed only
 // for angles of a full turn or more (and for NaN).
@@ -284,21 +277,99 @@ bool normaliseAxis(double& x, double& y, double& z) {
     return true;
 }
 
-PyObject* rotationPair(const std::array<double, 4>& v) {
-    double x = v[0], y = v[1], z = v[2];
-    const double a = v[3];
-    if (isNoRotation(a)) {
-        return nonePair();
+struct Rotation {
+    static constexpr std::size_t kComponents = 4;
+    // The unit axis, and the cosine and sine of the angle.
+    static constexpr std::size_t kBuilderArgs = 5;
+    static constexpr const char* kTableName = "rotMatrices";
+
+    static constexpr std::array<double, 4> defaults() { return kRotDefaults; }
+
+    static Request request(const std::array<double, 4>& v, BuilderArgs<5>& args) {
+        double x = v[0], y = v[1], z = v[2];
+        const double a = v[3];
+        if (isNoRotation(a)) {
+            return Request::Identity;
+        }
+        if (!normaliseAxis(x, y, z)) {
+            return Request::Impossible;
+        }
+        // The inverse is the rotation by -a: cosine is even and sine odd, to
+        // the bit, so one evaluation of each serves both matrices.
+        const double c = std::cos(a);
+        const double s = std::sin(a);
+        args = {{x, y, z, c, s}, {x, y, z, c, -s}};
+        return Request::Transform;
     }
-    if (!normaliseAxis(x, y, z)) {
-        PyErr_SetString(PyExc_ValueError, kZeroLengthAxis);
+
+    // Whether request() finds the rotation impossible, without its sine and
+    // cosine: once the angle is a real rotation, the axis has length zero
+    // exactly when all three components are zero (any other finite axis is
+    // rescaled into range first).
+    static bool refuses(const std::array<double, 4>& v) {
+        return !isNoRotation(v[3]) && v[0] == 0.0 && v[1] == 0.0 && v[2] == 0.0;
+    }
+
+    // Products are formed left to right, so the entries mirrored across the
+    // diagonal share one product and differ only in the sign of their sine
+    // term.
+    static MatrixValues values(const std::array<double, 5>& a) {
+        const double x = a[0], y = a[1], z = a[2], c = a[3], s = a[4];
+        const double t = 1.0 - c;
+        return {t * x * x + c,     t * x * y + s * z, t * x * z - s * y, 0.0,
+                t * x * y - s * z, t * y * y + c,     t * y * z + s * x, 0.0,
+                t * x * z + s * y, t * y * z - s * x, t * z * z + c,     0.0,
+                0.0,               0.0,               0.0,               1.0};
+    }
+};
+
+// ------------------------------------------------------ one transform
+
+// The pair for one vector's components: (None, None) for the identity, the
+// ValueError for a rotation about a zero axis, else two new matrices, the
+// forward one made first so that a failure of the inverse releases it.
+template <class Transform>
+PyObject* matrixPair(const std::array<double, Transform::kComponents>& components) {
+    BuilderArgs<Transform::kBuilderArgs> args;
+    switch (Transform::request(components, args)) {
+    case Request::Identity: return nonePair();
+    case Request::Impossible: PyErr_SetString(PyExc_ValueError, kZeroLengthAxis); return nullptr;
+    case Request::Transform: break;
+    }
+    OwnedRef forward(newMatrix(Transform::values(args.forward)));
+    if (!forward) {
         return nullptr;
     }
-    // The inverse is the rotation by -a: cosine is even and sine odd, to the
-    // bit, so one evaluation of each serves both matrices.
-    const double c = std::cos(a);
-    const double s = std::sin(a);
-    return buildPair(newRotMatrix, std::make_tuple(x, y, z, c, s), std::make_tuple(x, y, z, c, -s));
+    return kestrel_native::pairOf(std::move(forward), OwnedRef(newMatrix(Transform::values(args.inverse))));
+}
+
+template <class Transform>
+PyObject* singleTransform(PyObject* args) {
+    return withVector(args, Transform::defaults(), matrixPair<Transform>);
+}
+
+const char kTransMatrixDoc[] =
+    "transMatrix( [x,y,z] )\n"
+    "C accellerator for kestrel.kestrel97.transformmatrix.transMatrix\n"
+    "x,y,z -- Python object compatible with Numeric double array\n"
+    "\n"
+    "returns a 4x4 translation matrix for the given translation and\n"
+    "the inverse of the translation.";
+
+PyObject* transMatrix(PyObject*, PyObject* args) {
+    return singleTransform<Translation>(args);
+}
+
+const char kScaleMatrixDoc[] =
+    "scaleMatrix( [x,y,z] )\n"
+    "C accellerator for kestrel.kestrel97.transformmatrix.scaleMatrix\n"
+    "x,y,z -- Python object compatible with Numeric double array\n"
+    "\n"
+    "returns a 4x4 scale matrix for the given scale factors and\n"
+    "the inverse of the scale, in which a zero factor counts as 1e-300.";
+
+PyObject* scaleMatrix(PyObject*, PyObject* args) {
+    return singleTransform<Scale>(args);
 }
 
 const char kRotMatrixDoc[] =
@@ -311,7 +382,277 @@ const char kRotMatrixDoc[] =
     "and the inverse of the rotation (the rotation by -a).";
 
 PyObject* rotMatrix(PyObject*, PyObject* args) {
-    return withVector(args, kRotDefaults, rotationPair);
+    return singleTransform<Rotation>(args);
+}
+
+// ----------------------------------------------------------------- tables
+
+const char kNotATable[] = "%s takes a table of rows (N x K), not None";
+const char kOutPairError[] = "out must be a pair of float64 arrays (forward, inverse)";
+const char kOutShapeError[] = "out arrays must have shape (%ld, 4, 4)";
+const char kOutLayoutError[] = "out arrays must be writeable, C-contiguous and aligned";
+const char kOutSharedError[] = "out arrays must not share memory";
+const char kZeroLengthAxisRow[] = "Rotation around 0-length vector impossible (row %ld)";
+constexpr int kTableDepth = 2;
+constexpr int kMatrixTableDepth = 3;
+constexpr MatrixValues kIdentity = {1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0,
+                                    0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 1.0};
+// Beyond this many rows the computation lets other interpreter threads run;
+// the arrays involved stay referenced until the call returns.
+constexpr npy_intp kReleaseGilRows = 1000;
+
+// A table of rows and whatever keeps its values alive: the caller's own
+// ready array, a copy of plain nested sequences, or numpy's conversion.
+struct RowTable {
+    const double* values = nullptr;
+    npy_intp rows = 0;
+    npy_intp width = 0;
+    OwnedRef converted;
+    std::unique_ptr<double[]> copy;
+};
+
+// Storage for a copy of count values; false with MemoryError set.
+bool allocateCopy(RowTable& table, std::size_t count) {
+    table.copy.reset(new (std::nothrow) double[count == 0 ? 1 : count]);
+    if (!table.copy) {
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
+}
+
+void useArray(PyObject* array, RowTable& table) {
+    PyArrayObject* const view = kestrel_native::asArray(array);
+    table.values = kestrel_native::doubleData(array);
+    table.rows = PyArray_DIM(view, 0);
+    table.width = PyArray_DIM(view, 1);
+}
+
+// Keeps its own copy of the values (when out shares memory with them).
+bool copyValues(RowTable& table) {
+    const std::size_t count = static_cast<std::size_t>(table.rows * table.width);
+    if (!allocateCopy(table, count)) {
+        return false;
+    }
+    std::copy_n(table.values, count, table.copy.get());
+    table.values = table.copy.get();
+    return true;
+}
+
+bool readRowTable(PyObject* object, const char* name, RowTable& table) {
+    if (object == Py_None) {
+        PyErr_Format(PyExc_TypeError, kNotATable, name);
+        return false;
+    }
+    if (kestrel_native::isReadyDoubleArray(object, kTableDepth)) {
+        useArray(object, table);
+        return true;
+    }
+    Py_ssize_t rows = 0;
+    Py_ssize_t width = 0;
+    if (kestrel_native::plainRowsShape(object, rows, width)) {
+        if (!allocateCopy(table, static_cast<std::size_t>(rows * width))) {
+            return false;
+        }
+        if (kestrel_native::readPlainRows(object, rows, width, table.copy.get())) {
+            table.values = table.copy.get();
+            table.rows = rows;
+            table.width = width;
+            return true;
+        }
+    }
+    table.converted = kestrel_native::toDoubleArray(object, kTableDepth, kTableDepth);
+    if (!table.converted) {
+        return false;
+    }
+    useArray(table.converted.get(), table);
+    return true;
+}
+
+template <class Transform>
+std::array<double, Transform::kComponents> rowComponents(const RowTable& table, npy_intp row) {
+    std::array<double, Transform::kComponents> components = Transform::defaults();
+    const npy_intp count = std::min<npy_intp>(table.width, Transform::kComponents);
+    std::copy_n(table.values + row * table.width, count, components.begin());
+    return components;
+}
+
+// The first row the single function refuses, or -1.
+template <class Transform>
+npy_intp firstRefusedRow(const RowTable& table) {
+    for (npy_intp row = 0; row < table.rows; ++row) {
+        if (Transform::refuses(rowComponents<Transform>(table, row))) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+template <class Transform>
+void fillMatrices(const RowTable& table, double* forward, double* inverse) {
+    constexpr npy_intp kValues = kMatrixSide * kMatrixSide;
+    for (npy_intp row = 0; row < table.rows; ++row, forward += kValues, inverse += kValues) {
+        BuilderArgs<Transform::kBuilderArgs> args;
+        if (Transform::request(rowComponents<Transform>(table, row), args) == Request::Transform) {
+            const MatrixValues forwardValues = Transform::values(args.forward);
+            const MatrixValues inverseValues = Transform::values(args.inverse);
+            std::memcpy(forward, forwardValues.data(), sizeof(MatrixValues));
+            std::memcpy(inverse, inverseValues.data(), sizeof(MatrixValues));
+        } else {
+            std::memcpy(forward, kIdentity.data(), sizeof(MatrixValues));
+            std::memcpy(inverse, kIdentity.data(), sizeof(MatrixValues));
+        }
+    }
+}
+
+PyArrayObject* matrixTableOf(PyObject* object) {
+    return PyArray_Check(object) ? kestrel_native::asArray(object) : nullptr;
+}
+
+double* matrixData(PyObject* array) {
+    return static_cast<double*>(PyArray_DATA(kestrel_native::asArray(array)));
+}
+
+std::size_t matrixBytes(npy_intp rows) {
+    return static_cast<std::size_t>(rows) * sizeof(MatrixValues);
+}
+
+bool overlaps(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes) {
+    const char* const a = static_cast<const char*>(first);
+    const char* const b = static_cast<const char*>(second);
+    return a < b + secondBytes && b < a + firstBytes;
+}
+
+// out: None for two new (N, 4, 4) arrays, else a pair of existing
+// writeable, aligned, C-contiguous float64 arrays of that shape that do not
+// share memory, checked before anything is written.
+bool matrixTables(PyObject* out, npy_intp rows, OwnedRef& forward, OwnedRef& inverse) {
+    if (out == Py_None) {
+        npy_intp dims[3] = {rows, kMatrixSide, kMatrixSide};
+        forward = OwnedRef(PyArray_SimpleNew(kMatrixTableDepth, dims, NPY_DOUBLE));
+        if (forward) {
+            inverse = OwnedRef(PyArray_SimpleNew(kMatrixTableDepth, dims, NPY_DOUBLE));
+        }
+        if (!forward || !inverse) {
+            PyErr_SetString(PyExc_MemoryError, kMatrixCreationFailed);
+            return false;
+        }
+        return true;
+    }
+    if (!PyTuple_Check(out) || PyTuple_GET_SIZE(out) != 2) {
+        PyErr_SetString(PyExc_TypeError, kOutPairError);
+        return false;
+    }
+    PyObject* const given[2] = {PyTuple_GET_ITEM(out, 0), PyTuple_GET_ITEM(out, 1)};
+    for (PyObject* const array : given) {
+        PyArrayObject* const view = matrixTableOf(array);
+        if (view == nullptr || PyArray_TYPE(view) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(view)) {
+            PyErr_SetString(PyExc_TypeError, kOutPairError);
+            return false;
+        }
+        if (PyArray_NDIM(view) != kMatrixTableDepth || PyArray_DIM(view, 0) != rows ||
+            PyArray_DIM(view, 1) != kMatrixSide || PyArray_DIM(view, 2) != kMatrixSide) {
+            PyErr_Format(PyExc_ValueError, kOutShapeError, static_cast<long>(rows));
+            return false;
+        }
+        if (!PyArray_ISCARRAY(view)) {
+            PyErr_SetString(PyExc_ValueError, kOutLayoutError);
+            return false;
+        }
+    }
+    if (rows > 0 && overlaps(matrixData(given[0]), matrixBytes(rows), matrixData(given[1]), matrixBytes(rows))) {
+        PyErr_SetString(PyExc_ValueError, kOutSharedError);
+        return false;
+    }
+    forward = kestrel_native::newReference(given[0]);
+    inverse = kestrel_native::newReference(given[1]);
+    return true;
+}
+
+const char* const kTableKeywords[] = {"table", "out", nullptr};
+
+template <class Transform>
+PyObject* transformTable(PyObject* args, PyObject* keywords) {
+    PyObject* tableObject = nullptr;
+    PyObject* out = Py_None;
+    const std::string format = std::string("O|O:") + Transform::kTableName;
+    if (!PyArg_ParseTupleAndKeywords(args, keywords, format.c_str(), const_cast<char**>(kTableKeywords),
+                                     &tableObject, &out)) {
+        return nullptr;
+    }
+    RowTable table;
+    if (!readRowTable(tableObject, Transform::kTableName, table)) {
+        return nullptr;
+    }
+    const npy_intp refused = firstRefusedRow<Transform>(table);
+    if (refused >= 0) {
+        PyErr_Format(PyExc_ValueError, kZeroLengthAxisRow, static_cast<long>(refused));
+        return nullptr;
+    }
+    OwnedRef forward, inverse;
+    if (!matrixTables(out, table.rows, forward, inverse)) {
+        return nullptr;
+    }
+    double* const forwardData = matrixData(forward.get());
+    double* const inverseData = matrixData(inverse.get());
+    const std::size_t tableBytes = static_cast<std::size_t>(table.rows * table.width) * sizeof(double);
+    const bool sharesTable = overlaps(forwardData, matrixBytes(table.rows), table.values, tableBytes) ||
+                             overlaps(inverseData, matrixBytes(table.rows), table.values, tableBytes);
+    if (sharesTable && !copyValues(table)) {
+        return nullptr;
+    }
+    if (table.rows < kReleaseGilRows) {
+        fillMatrices<Transform>(table, forwardData, inverseData);
+    } else {
+        Py_BEGIN_ALLOW_THREADS
+        fillMatrices<Transform>(table, forwardData, inverseData);
+        Py_END_ALLOW_THREADS
+    }
+    return kestrel_native::pairOf(std::move(forward), std::move(inverse));
+}
+
+const char kTransMatricesDoc[] =
+    "transMatrices( table[][3], out=None )\n"
+    "Translation matrices and their inverses for a table of translations\n"
+    "table -- one translation x,y,z a row, read as transMatrix reads its argument\n"
+    "out -- a pair of (N, 4, 4) float64 arrays to fill, instead of new ones\n"
+    "\n"
+    "returns (forward, inverse), two (N, 4, 4) arrays whose matrix n is what\n"
+    "transMatrix gives for row n, the identity where it gives (None, None).";
+
+PyObject* transMatrices(PyObject*, PyObject* args, PyObject* keywords) {
+    return transformTable<Translation>(args, keywords);
+}
+
+const char kScaleMatricesDoc[] =
+    "scaleMatrices( table[][3], out=None )\n"
+    "Scale matrices and their inverses for a table of scale factors\n"
+    "table -- one set of factors x,y,z a row, read as scaleMatrix reads its argument\n"
+    "out -- a pair of (N, 4, 4) float64 arrays to fill, instead of new ones\n"
+    "\n"
+    "returns (forward, inverse), two (N, 4, 4) arrays whose matrix n is what\n"
+    "scaleMatrix gives for row n, the identity where it gives (None, None).";
+
+PyObject* scaleMatrices(PyObject*, PyObject* args, PyObject* keywords) {
+    return transformTable<Scale>(args, keywords);
+}
+
+const char kRotMatricesDoc[] =
+    "rotMatrices( table[][4], out=None )\n"
+    "Rotation matrices and their inverses for a table of axes and angles\n"
+    "table -- one rotation x,y,z,a a row (a in radians), read as rotMatrix reads its argument\n"
+    "out -- a pair of (N, 4, 4) float64 arrays to fill, instead of new ones\n"
+    "\n"
+    "returns (forward, inverse), two (N, 4, 4) arrays whose matrix n is what\n"
+    "rotMatrix gives for row n, the identity where it gives (None, None);\n"
+    "a row it refuses (a zero axis) makes the whole call raise its ValueError.";
+
+PyObject* rotMatrices(PyObject*, PyObject* args, PyObject* keywords) {
+    return transformTable<Rotation>(args, keywords);
+}
+
+PyCFunction withKeywords(PyObject* (*function)(PyObject*, PyObject*, PyObject*)) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 // ----------------------------------------------------------------- module
@@ -320,6 +661,9 @@ PyMethodDef kMethods[] = {
     {"transMatrix", transMatrix, METH_VARARGS, kTransMatrixDoc},
     {"scaleMatrix", scaleMatrix, METH_VARARGS, kScaleMatrixDoc},
     {"rotMatrix", rotMatrix, METH_VARARGS, kRotMatrixDoc},
+    {"transMatrices", withKeywords(transMatrices), METH_VARARGS | METH_KEYWORDS, kTransMatricesDoc},
+    {"scaleMatrices", withKeywords(scaleMatrices), METH_VARARGS | METH_KEYWORDS, kScaleMatricesDoc},
+    {"rotMatrices", withKeywords(rotMatrices), METH_VARARGS | METH_KEYWORDS, kRotMatricesDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -3,9 +3,12 @@
 // and returns two new 4x4 double arrays, each filled by one 128-byte copy;
 // floorCull takes two arguments and returns (0, None); floorBoxes takes two
 // ready (N, 3) double arrays, reads every value once and writes a new intp
-// array of N entries.
+// array of N entries; floorTables takes a ready (N, K) double table and a
+// flag, makes two new (N, 4, 4) double arrays and writes every entry, with
+// one sin and one cos of the row's last value per row when the flag is set.
 #include "../common/numpy_module.hpp"
 
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -73,10 +76,40 @@ PyObject* floorBoxes(PyObject*, PyObject* args) {
     return result;
 }
 
+PyObject* floorTables(PyObject*, PyObject* args) {
+    if (!hasArity(args, 2)) {
+        return nullptr;
+    }
+    PyArrayObject* const table = reinterpret_cast<PyArrayObject*>(PyTuple_GET_ITEM(args, 0));
+    const bool sinCos = PyObject_IsTrue(PyTuple_GET_ITEM(args, 1)) == 1;
+    const npy_intp rows = PyArray_DIM(table, 0);
+    const npy_intp width = PyArray_DIM(table, 1);
+    npy_intp dims[3] = {rows, 4, 4};
+    kestrel_native::OwnedRef forward(PyArray_SimpleNew(3, dims, NPY_DOUBLE));
+    kestrel_native::OwnedRef inverse(PyArray_SimpleNew(3, dims, NPY_DOUBLE));
+    if (!forward || !inverse) {
+        return nullptr;
+    }
+    const double* const values = static_cast<const double*>(PyArray_DATA(table));
+    double* f = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(forward.get())));
+    double* i = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(inverse.get())));
+    for (npy_intp row = 0; row < rows; ++row, f += 16, i += 16) {
+        std::memcpy(f, kIdentity, sizeof(kIdentity));
+        std::memcpy(i, kIdentity, sizeof(kIdentity));
+        if (sinCos) {
+            const double angle = values[row * width + width - 1];
+            f[1] = std::sin(angle);
+            f[0] = std::cos(angle);
+        }
+    }
+    return kestrel_native::pairOf(std::move(forward), std::move(inverse));
+}
+
 PyMethodDef kMethods[] = {
     {"floorPair", floorPair, METH_VARARGS, nullptr},
     {"floorCull", floorCull, METH_VARARGS, nullptr},
     {"floorBoxes", floorBoxes, METH_VARARGS, nullptr},
+    {"floorTables", floorTables, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -57,6 +57,13 @@ POINT_TABLES = [
 ]
 
 
+MATRIX_OUT = (numpy.zeros((64, 4, 4)), numpy.zeros((64, 4, 4)))
+MATRIX_TABLES = [
+    (numpy.hstack([LOWS, HIGHS[:, :1]]),), (LOWS[:3].tolist(),), (LOWS, MATRIX_OUT), (LOWS[:3], MATRIX_OUT),
+    (numpy.zeros((2, 4)),), (None,), ([1.0, 2.0],), ([['x']],), (LOWS, (MATRIX_OUT[0], MATRIX_OUT[0])),
+]
+
+
 def resident_kib():
     with open('/proc/self/status') as status:
         for line in status:
@@ -84,7 +91,9 @@ def main():
              (affinekit.scaleMatrix, [(v,) for v in VECTORS]),
              (affinekit.rotMatrix, [(v,) for v in VECTORS]),
              (planesieve.planeCull, TABLES + [(CUBE, CUBE[:, :3], 0.5), (CUBE, CUBE, NAN)]),
-             (planesieve.planeCullBoxes, BOXES), (planesieve.planeCullMany, POINT_TABLES)]
+             (planesieve.planeCullBoxes, BOXES), (planesieve.planeCullMany, POINT_TABLES),
+             (affinekit.transMatrices, MATRIX_TABLES), (affinekit.scaleMatrices, MATRIX_TABLES),
+             (affinekit.rotMatrices, MATRIX_TABLES)]
     for function, argument_lists in plans:  # warm every path and cache first
         soak(function, argument_lists, 10 * len(argument_lists))
     gc.collect()

@@ -151,6 +151,46 @@ static inline bool readPlainNumber(PyObject* item, double& value) {
     return false;
 }
 
+// A non-empty exact list or tuple whose first row is an exact list or tuple
+// of non-zero width: the start of a table the direct reader may take
+// (readPlainRows checks the rest).
+static inline bool plainRowsShape(PyObject* object, Py_ssize_t& rowCount, Py_ssize_t& width) {
+    if (!isPlainSequence(object)) {
+        return false;
+    }
+    rowCount = PySequence_Fast_GET_SIZE(object);
+    if (rowCount == 0) {
+        return false;
+    }
+    PyObject* const first = PySequence_Fast_ITEMS(object)[0];
+    if (!isPlainSequence(first)) {
+        return false;
+    }
+    width = PySequence_Fast_GET_SIZE(first);
+    return width != 0;
+}
+
+// The values of rows that are all exact lists or tuples of the given width
+// holding exact floats and ints, row after row: exactly the nested sequences
+// numpy turns into a two-dimensional double array without fail. False
+// (values partly written) for anything else.
+static inline bool readPlainRows(PyObject* object, Py_ssize_t rowCount, Py_ssize_t width, double* values) {
+    PyObject** const rows = PySequence_Fast_ITEMS(object);
+    for (Py_ssize_t i = 0; i < rowCount; ++i) {
+        PyObject* const row = rows[i];
+        if (!isPlainSequence(row) || PySequence_Fast_GET_SIZE(row) != width) {
+            return false;
+        }
+        PyObject** const items = PySequence_Fast_ITEMS(row);
+        for (Py_ssize_t j = 0; j < width; ++j) {
+            if (!readPlainNumber(items[j], *values++)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------- results
 
 static inline OwnedRef newReference(PyObject* borrowed) {

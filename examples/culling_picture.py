@@ -32,7 +32,7 @@ def main(path):
     lows, highs = lows * [0.6, 0.25, 0.55], highs * [0.6, 0.25, 0.55]
     verdicts = planesieve.planeCullBoxes(planes, lows, highs)
 
-    figure, axes = plt.subplots(figsize=(8, 7), dpi=100)
+    figure, axes = plt.subplots(figsize=(10, 5.6), dpi=100)
     tx = -planes[0, 2]
     near, far = -planes[4, 3], planes[5, 3]
     wedge = [(-tx * near, -near), (tx * near, -near), (tx * far, -far), (-tx * far, -far)]
@@ -53,7 +53,7 @@ def main(path):
     axes.set_ylabel('z')
     axes.set_title('planesieve.planeCullBoxes: %d boxes seen from above (kernel %s)'
                    % (len(verdicts), planesieve.kernel))
-    axes.legend(loc='lower left', fontsize=8)
+    axes.legend(loc='upper left', bbox_to_anchor=(1.02, 1.0), fontsize=8)
     figure.tight_layout()
     figure.savefig(path)
     print('wrote %s' % path)

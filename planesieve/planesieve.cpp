@@ -52,37 +52,14 @@ Table tableOfArray(PyObject* array) {
     return {kestrel_native::doubleData(array), PyArray_DIM(view, 0), PyArray_DIM(view, 1)};
 }
 
-// A non-empty exact list or tuple of rows, each an exact list or tuple of
-// the same non-zero width holding exact floats and ints: exactly the nested
-// sequences numpy turns into a two-dimensional double array without fail.
+// Small nested sequences of plain numbers, read into the local storage.
 bool readNestedDirectly(PyObject* object, TableArgument& argument) {
-    if (!kestrel_native::isPlainSequence(object)) {
+    Py_ssize_t rowCount = 0;
+    Py_ssize_t width = 0;
+    if (!kestrel_native::plainRowsShape(object, rowCount, width) ||
+        static_cast<std::size_t>(rowCount * width) > kLocalTableCapacity ||
+        !kestrel_native::readPlainRows(object, rowCount, width, argument.local.data())) {
         return false;
-    }
-    const Py_ssize_t rowCount = PySequence_Fast_GET_SIZE(object);
-    if (rowCount == 0) {
-        return false;
-    }
-    PyObject** const rows = PySequence_Fast_ITEMS(object);
-    if (!kestrel_native::isPlainSequence(rows[0])) {
-        return false;
-    }
-    const Py_ssize_t width = PySequence_Fast_GET_SIZE(rows[0]);
-    if (width == 0 || static_cast<std::size_t>(rowCount * width) > kLocalTableCapacity) {
-        return false;
-    }
-    double* value = argument.local.data();
-    for (Py_ssize_t i = 0; i < rowCount; ++i) {
-        PyObject* const row = rows[i];
-        if (!kestrel_native::isPlainSequence(row) || PySequence_Fast_GET_SIZE(row) != width) {
-            return false;
-        }
-        PyObject** const items = PySequence_Fast_ITEMS(row);
-        for (Py_ssize_t j = 0; j < width; ++j) {
-            if (!kestrel_native::readPlainNumber(items[j], *value++)) {
-                return false;
-            }
-        }
     }
     argument.table = {argument.local.data(), rowCount, width};
     return true;

@@ -39,9 +39,9 @@ def diagonal(a, b, c):
 
 # ---------------------------------------------------------------- surface
 
-def test_module_exposes_three_functions_and_nothing_class_like():
+def test_module_exposes_functions_and_nothing_class_like():
     public = sorted(name for name in dir(affinekit) if not name.startswith('__'))
-    assert public == ['rotMatrix', 'scaleMatrix', 'transMatrix']
+    assert public == ['rotMatrices', 'rotMatrix', 'scaleMatrices', 'scaleMatrix', 'transMatrices', 'transMatrix']
     assert affinekit.__doc__ is None
     for name in public:
         assert isinstance(getattr(affinekit, name), types.BuiltinFunctionType)

@@ -241,3 +241,34 @@ def test_plane_cull_boxes_on_arbitrary_arguments(planes, lows, highs, tolerance)
     objects = [o for argument in args[:3] for o in watched(argument)]
     actual = assert_counts_kept(objects, lambda: outcome(planesieve.planeCullBoxes, *args))
     assert actual == outcome(expected_box_verdicts, *args)
+
+
+TABLE_STATEMENTS = {
+    affinekit.transMatrices: affinekit.transMatrix,
+    affinekit.scaleMatrices: affinekit.scaleMatrix,
+    affinekit.rotMatrices: affinekit.rotMatrix,
+}
+
+
+def expected_matrix_tables(table_function, table):
+    """Row by row, what the single function's statement gives for numpy's conversion."""
+    if table is None:
+        raise TypeError('%s takes a table of rows (N x K), not None' % table_function.__name__)
+    rows = converted(table, 2, 2)
+    pairs = []
+    for n, row in enumerate(rows):
+        try:
+            pairs.append(expected_pair(TABLE_STATEMENTS[table_function], (row,)))
+        except ValueError as error:
+            raise ValueError('%s (row %d)' % (error, n))
+    identity = numpy.eye(4)
+    return tuple(numpy.array([identity if pair[0] is None else pair[k] for pair in pairs]).reshape(len(rows), 4, 4)
+                 for k in (0, 1))
+
+
+@pytest.mark.parametrize('table_function', sorted(TABLE_STATEMENTS, key=lambda f: f.__name__),
+                         ids=lambda f: f.__name__)
+@given(table=TABLES)
+def test_matrix_tables_on_arbitrary_arguments(table_function, table):
+    actual = assert_counts_kept(watched(table), lambda: outcome(table_function, table))
+    assert nan_equal(actual, outcome(expected_matrix_tables, table_function, table))

@@ -36,6 +36,7 @@ flag, index = planesieve.planeCull([[0.0, 0.0, 1.0, 0.0]], [[0.0, 0.0, 0.0]])
 index + 1
 planesieve.planeCullBoxes([[0.0, 0.0, 1.0, 0.0]], [[0.0, 0.0, 0.0]], [[1.0, 1.0, 1.0]], tolerance="wide")
 planesieve.planeCullMany([[0.0, 0.0, 1.0, 0.0]], [[[0.0, 0.0, 0.0]]], colour=1)
+affinekit.rotMatrices([[0.0, 0.0, 1.0, 0.5]], out=None).shape
 '''
 
 
@@ -57,5 +58,6 @@ def test_misuse_is_reported_line_by_line():
     flagged = sorted({int(line.split(':')[1]) for line in output.splitlines() if ': error:' in line})
     # Lines of MISUSE, counted from 1 (the first is empty): the wrong argument
     # counts, the keyword, the string tolerance, and the uses of a matrix and
-    # an index that may be None, and the batch functions' wrong keywords.
-    assert flagged == [3, 4, 5, 6, 7, 9, 11, 12, 13], output
+    # an index that may be None, the batch functions' wrong keywords, and a
+    # pair of matrix tables taken for one array.
+    assert flagged == [3, 4, 5, 6, 7, 9, 11, 12, 13, 14], output

@@ -35,6 +35,10 @@ CALLS = [
     (planeCullBoxes, (CUBE, LOWS[:5].tolist(), HIGHS[:5], 0.25)),
     (planeCullBoxes, (CUBE, LOWS, HIGHS[:3])),
     (planeCullMany, (CUBE, TABLES)),
+    (affinekit.transMatrices, (LOWS,)),
+    (affinekit.scaleMatrices, (HIGHS[:3].tolist(),)),
+    (affinekit.rotMatrices, (TABLES.reshape(-1, 4)[:2000],)),
+    (affinekit.rotMatrices, ([[0.0, 0.0, 1.0, 1.0], [0.0, 0.0, 0.0, 1.0]],)),
 ]
 THREADS = 8
 ROUNDS = 300

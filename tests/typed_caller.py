@@ -40,9 +40,20 @@ def visible(planes: NDArray[numpy.float64], lows: NDArray[numpy.float64],
     return result
 
 
+def instances(positions: NDArray[numpy.float64], turns: List[List[float]]) -> NDArray[numpy.float64]:
+    moves, _ = affinekit.transMatrices(positions)
+    forward = numpy.empty((len(turns), 4, 4))
+    inverse = numpy.empty((len(turns), 4, 4))
+    spins, _ = affinekit.rotMatrices(turns, out=(forward, inverse))
+    sizes = affinekit.scaleMatrices([[2.0, 2.0, 2.0]] * len(turns))[0]
+    result: NDArray[numpy.float64] = numpy.einsum('nij,njk,nkl->nil', sizes, spins, moves)
+    return result
+
+
 if __name__ == '__main__':
     print(place((1.0, 2.0, 3.0), 0.5))
     print(culled_by([[0.0, 0.0, 1.0, -2.0]], numpy.zeros((8, 3))))
     print(loose_cull(numpy.array([[0.0, 0.0, 1.0, -2.0]]), [[0.0, 0.0, 1.9]]))
     print(visible(numpy.array([[0.0, 0.0, 1.0, -2.0]]), numpy.zeros((2, 3)), numpy.ones((2, 3)) * 3),
           planesieve.kernel)
+    print(instances(numpy.zeros((2, 3)), [[0.0, 0.0, 1.0, 0.5]] * 2).shape)

@@ -21,3 +21,16 @@ def scaleMatrix(__vector: Optional[ArrayLike]) -> MatrixPair:
 
 def rotMatrix(__vector: Optional[ArrayLike]) -> MatrixPair:
     """rotMatrix( [x,y,z,a] ): rotation by a radians about the axis, and its inverse."""
+
+# Two new (or the given) C-contiguous (N, 4, 4) float64 arrays: matrix n is
+# what the single function gives for row n, the identity for (None, None).
+MatrixTables = Tuple[NDArray[numpy.float64], NDArray[numpy.float64]]
+
+def transMatrices(table: ArrayLike, out: Optional[MatrixTables] = ...) -> MatrixTables:
+    """transMatrices( table[][3], out=None ): translation matrices and their inverses."""
+
+def scaleMatrices(table: ArrayLike, out: Optional[MatrixTables] = ...) -> MatrixTables:
+    """scaleMatrices( table[][3], out=None ): scale matrices and their inverses."""
+
+def rotMatrices(table: ArrayLike, out: Optional[MatrixTables] = ...) -> MatrixTables:
+    """rotMatrices( table[][4], out=None ): rotation matrices and their inverses."""
