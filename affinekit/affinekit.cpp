@@ -469,11 +469,17 @@ bool readRowTable(PyObject* object, const char* name, RowTable& table) {
     return true;
 }
 
+// Element by element rather than a copy of a run-time length, which the
+// compiler makes a library call whose wide stores the reads of the
+// components then wait for.
 template <class Transform>
 std::array<double, Transform::kComponents> rowComponents(const RowTable& table, npy_intp row) {
-    std::array<double, Transform::kComponents> components = Transform::defaults();
-    const npy_intp count = std::min<npy_intp>(table.width, Transform::kComponents);
-    std::copy_n(table.values + row * table.width, count, components.begin());
+    constexpr std::array<double, Transform::kComponents> kDefaults = Transform::defaults();
+    const double* const values = table.values + row * table.width;
+    std::array<double, Transform::kComponents> components;
+    for (std::size_t i = 0; i < Transform::kComponents; ++i) {
+        components[i] = static_cast<npy_intp>(i) < table.width ? values[i] : kDefaults[i];
+    }
     return components;
 }
 

@@ -27,6 +27,50 @@ inline bool isInside(const double* plane, const double* point, double limit) {
     return planeValue(plane, point[0], point[1], point[2]) >= limit;
 }
 
+// The scalar scan, inline so that short tables skip the kernel's call.
+//
+// The first point decides most planes (a visible box has its corners inside
+// most of them), so it is tested alone; the rest are taken four at a time,
+// their values computed side by side. The decision is the same as one point
+// at a time, since no value has an effect of its own.
+constexpr Index kPointsPerStep = 4;
+
+inline bool anyPointInside(const double* plane, const double* points, Index count, Index width, double limit) {
+    if (count == 0) {
+        return false;
+    }
+    if (isInside(plane, points, limit)) {
+        return true;
+    }
+    const double* point = points + width;
+    Index j = 1;
+    for (; j + kPointsPerStep <= count; j += kPointsPerStep, point += kPointsPerStep * width) {
+        // Summed rather than or-ed: all four are evaluated, with no branch between.
+        if (isInside(plane, point, limit) + isInside(plane, point + width, limit) +
+                isInside(plane, point + 2 * width, limit) + isInside(plane, point + 3 * width, limit) !=
+            0) {
+            return true;
+        }
+    }
+    for (; j < count; ++j, point += width) {
+        if (isInside(plane, point, limit)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+inline Index firstCullingPlaneOfPoints(const double* planes, Index planeCount, const double* points, Index count,
+                                       Index width, double limit) {
+    const double* plane = planes;
+    for (Index i = 0; i < planeCount; ++i, plane += 4) {
+        if (!anyPointInside(plane, points, count, width, limit)) {
+            return i;
+        }
+    }
+    return kNotCulled;
+}
+
 // Axis-aligned boxes, box n given by row n of lows and of highs (3 or 4
 // values a row, the first three read); verdicts[n] is the first plane that
 // has all 8 corners outside, or kNotCulled.

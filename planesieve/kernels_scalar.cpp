@@ -9,47 +9,9 @@ namespace planesieve_kernels {
 
 namespace {
 
-// The first point decides most planes (a visible box has its corners inside
-// most of them), so it is tested alone; the rest are taken four at a time,
-// their values computed side by side. The decision is the same as one point
-// at a time, since no value has an effect of its own.
-constexpr Index kPointsPerStep = 4;
-
-bool anyPointInsideScalar(const double* plane, const double* points, Index count, Index width,
-                          double limit) {
-    if (count == 0) {
-        return false;
-    }
-    if (isInside(plane, points, limit)) {
-        return true;
-    }
-    const double* point = points + width;
-    Index j = 1;
-    for (; j + kPointsPerStep <= count; j += kPointsPerStep, point += kPointsPerStep * width) {
-        // Summed rather than or-ed: all four are evaluated, with no branch between.
-        if (isInside(plane, point, limit) + isInside(plane, point + width, limit) +
-                isInside(plane, point + 2 * width, limit) + isInside(plane, point + 3 * width, limit) !=
-            0) {
-            return true;
-        }
-    }
-    for (; j < count; ++j, point += width) {
-        if (isInside(plane, point, limit)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 Index firstCullingPlaneScalar(const double* planes, Index planeCount, const double* points, Index count,
                               Index width, double limit) {
-    const double* plane = planes;
-    for (Index i = 0; i < planeCount; ++i, plane += 4) {
-        if (!anyPointInsideScalar(plane, points, count, width, limit)) {
-            return i;
-        }
-    }
-    return kNotCulled;
+    return firstCullingPlaneOfPoints(planes, planeCount, points, count, width, limit);
 }
 
 // The larger of two products, a NaN one skipped when the other is a number.

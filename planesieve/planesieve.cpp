@@ -88,18 +88,18 @@ bool readTable(PyObject* object, TableArgument& argument) {
 // The kernel every scan uses, chosen once at import (chooseKernel).
 const kernels::Kernel* gKernel = &kernels::kScalarKernel;
 
-// Below this many points a plane's scan stays with the scalar kernel, whose
-// first point alone decides most planes of a visible box.
+// Below this many points a table is scanned by the scalar code, inline:
+// its first point alone decides most planes of a visible box, and a short
+// scan does not pay for the kernel's call.
 constexpr npy_intp kSimdMinPoints = 16;
-
-const kernels::Kernel& kernelForPoints(npy_intp count) {
-    return count >= kSimdMinPoints ? *gKernel : kernels::kScalarKernel;
-}
 
 npy_intp firstCullingPlane(const Table& planes, const double* points, npy_intp pointCount,
                            npy_intp pointWidth, double tolerance) {
-    return kernelForPoints(pointCount).firstCullingPlane(planes.rows, planes.count, points, pointCount,
-                                                         pointWidth, -tolerance);
+    if (pointCount < kSimdMinPoints) {
+        return kernels::firstCullingPlaneOfPoints(planes.rows, planes.count, points, pointCount, pointWidth,
+                                                  -tolerance);
+    }
+    return gKernel->firstCullingPlane(planes.rows, planes.count, points, pointCount, pointWidth, -tolerance);
 }
 
 bool checkPlaneWidth(const Table& planes) {
