@@ -196,6 +196,21 @@ def measure(options):
     return rows
 
 
+def print_rows(header, lines, markdown, left_columns=1):
+    """A table of strings, as Markdown or as aligned text (the first
+    left_columns columns to the left, the rest to the right)."""
+    if markdown:
+        print('| ' + ' | '.join(header) + ' |')
+        print('|' + '---|' * len(header))
+        for line in lines:
+            print('| ' + ' | '.join(line) + ' |')
+        return
+    widths = [max(len(row[i]) for row in [header] + lines) for i in range(len(header))]
+    for row in [header] + lines:
+        print('  '.join(cell.ljust(width) if i < left_columns else cell.rjust(width)
+                        for i, (cell, width) in enumerate(zip(row, widths))))
+
+
 def print_table(rows, markdown):
     header = ['function', 'input', 'native ns', 'floor ns', 'native/floor', 'python ns',
               'python/native']
@@ -210,16 +225,7 @@ def print_table(rows, markdown):
             line += [ns(other_ns), ratio(other_ns, native_ns)]
         line.append('%.3f' % per_test if per_test else '-')
         lines.append(line)
-    if markdown:
-        print('| ' + ' | '.join(header) + ' |')
-        print('|' + '---|' * len(header))
-        for line in lines:
-            print('| ' + ' | '.join(line) + ' |')
-        return
-    widths = [max(len(str(row[i])) for row in [header] + lines) for i in range(len(header))]
-    for row in [header] + lines:
-        print('  '.join(str(cell).rjust(width) if i > 1 else str(cell).ljust(width)
-                        for i, (cell, width) in enumerate(zip(row, widths))))
+    print_rows(header, lines, markdown, left_columns=2)
 
 
 def describe_machine():
@@ -237,15 +243,23 @@ def describe_machine():
     return '%s; %s' % (', '.join(versions), cpu)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
-    parser.add_argument('--quick', action='store_true', help='short samples, no 10^6 table')
+def parse_options(description, quick_help, extra=None):
+    """The options every benchmark takes; extra(parser) may add its own."""
+    parser = argparse.ArgumentParser(description=description.split('\n\n')[0])
+    parser.add_argument('--quick', action='store_true', help=quick_help)
     parser.add_argument('--markdown', action='store_true', help='print a Markdown table')
     parser.add_argument('--sample', type=float, default=None, help='seconds per sample')
     parser.add_argument('--repeat', type=int, default=None, help='samples per figure')
+    if extra is not None:
+        extra(parser)
     options = parser.parse_args()
     options.sample = options.sample or (0.02 if options.quick else 0.1)
     options.repeat = options.repeat or (3 if options.quick else 7)
+    return options
+
+
+def main():
+    options = parse_options(__doc__, 'short samples, no 10^6 table')
     print(describe_machine())
     print('best of %d samples of >= %gs; ns per call, loop included' % (options.repeat, options.sample))
     empty_ns = best_ns(lambda: None, (), options.sample, options.repeat)

@@ -27,9 +27,9 @@ import planesieve
 # itself also serves examples/culling_picture.py.
 try:
     import benchfloor
-    from run import best_ns, describe_machine
+    from run import best_ns, describe_machine, parse_options, print_rows
 except ImportError:
-    benchfloor = best_ns = describe_machine = None
+    benchfloor = best_ns = describe_machine = parse_options = print_rows = None
 
 SIZES = (10 ** 3, 10 ** 4, 10 ** 6)
 
@@ -134,27 +134,12 @@ def print_table(shared, per_kernel, markdown):
         line += ['%.0f' % (row['loop'] / fastest), '%.0f' % (row['numpy'] / fastest),
                  '%.2f' % (fastest / row['floor'])]
         lines.append(line)
-    if markdown:
-        print('| ' + ' | '.join(header) + ' |')
-        print('|' + '---|' * len(header))
-        for line in lines:
-            print('| ' + ' | '.join(line) + ' |')
-        return
-    widths = [max(len(row[i]) for row in [header] + lines) for i in range(len(header))]
-    for row in [header] + lines:
-        print('  '.join(cell.rjust(width) for cell, width in zip(row, widths)))
+    print_rows(header, lines, markdown, left_columns=0)
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
-    parser.add_argument('--quick', action='store_true', help='short samples, no 10^6 boxes')
-    parser.add_argument('--markdown', action='store_true', help='print a Markdown table')
-    parser.add_argument('--sample', type=float, default=None, help='seconds per sample')
-    parser.add_argument('--repeat', type=int, default=None, help='samples per figure')
-    parser.add_argument('--kernel-only', action='store_true', help=argparse.SUPPRESS)
-    options = parser.parse_args()
-    options.sample = options.sample or (0.02 if options.quick else 0.1)
-    options.repeat = options.repeat or (3 if options.quick else 7)
+    options = parse_options(__doc__, 'short samples, no 10^6 boxes', lambda parser: parser.add_argument(
+        '--kernel-only', action='store_true', help=argparse.SUPPRESS))
     timing = dict(sample_seconds=options.sample, repeat=options.repeat)
     sizes = SIZES[:2] if options.quick else SIZES
     if options.kernel_only:

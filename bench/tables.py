@@ -8,13 +8,11 @@ written, with one sin and one cos per row for rotations). In ns per row.
 """
 from __future__ import division, print_function
 
-import argparse
-
 import numpy
 
 import affinekit
 import benchfloor
-from run import best_ns, describe_machine
+from run import best_ns, describe_machine, parse_options, print_rows
 
 SIZES = (10 ** 2, 10 ** 4, 10 ** 6)
 
@@ -93,34 +91,16 @@ def measure(options):
     return rows
 
 
-def print_table(rows, markdown):
-    header = ['function', 'rows', 'native ns', 'out= ns', 'floor ns', 'loop ns', 'numpy ns',
-              'native/floor', 'loop/native', 'numpy/native']
-    if markdown:
-        print('| ' + ' | '.join(header) + ' |')
-        print('|' + '---|' * len(header))
-        for row in rows:
-            print('| ' + ' | '.join(row) + ' |')
-        return
-    widths = [max(len(row[i]) for row in [header] + rows) for i in range(len(header))]
-    for row in [header] + rows:
-        print('  '.join(cell.rjust(width) if i else cell.ljust(width)
-                        for i, (cell, width) in enumerate(zip(row, widths))))
+HEADER = ['function', 'rows', 'native ns', 'out= ns', 'floor ns', 'loop ns', 'numpy ns', 'native/floor',
+          'loop/native', 'numpy/native']
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
-    parser.add_argument('--quick', action='store_true', help='short samples, no 10^6 rows')
-    parser.add_argument('--markdown', action='store_true', help='print a Markdown table')
-    parser.add_argument('--sample', type=float, default=None, help='seconds per sample')
-    parser.add_argument('--repeat', type=int, default=None, help='samples per figure')
-    options = parser.parse_args()
-    options.sample = options.sample or (0.02 if options.quick else 0.1)
-    options.repeat = options.repeat or (3 if options.quick else 7)
+    options = parse_options(__doc__, 'short samples, no 10^6 rows')
     print(describe_machine())
     print('ns per row, best of %d samples; out= reuses one pair of buffers' % options.repeat)
     print()
-    print_table(measure(options), options.markdown)
+    print_rows(HEADER, measure(options), options.markdown)
 
 
 if __name__ == '__main__':
