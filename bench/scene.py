@@ -52,7 +52,7 @@ def perspective_frustum(fov_y_degrees=60.0, aspect=16.0 / 9.0, near=0.5, far=100
 def scene(count, seed=1):
     """Boxes scattered around the frustum, 0.5 to 3 units a side."""
     random = numpy.random.RandomState(seed)
-    centres = random.uniform([-90, -50, -120], [90, 50, 10], size=(count, 3))
+    centres = random.uniform([-70, -40, -110], [70, 40, 5], size=(count, 3))
     half = random.uniform(0.25, 1.5, size=(count, 3))
     return centres - half, centres + half
 

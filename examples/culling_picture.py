@@ -29,7 +29,7 @@ COLOURS = {-1: '#2a9d2a', 0: '#d1495b', 1: '#edae49', 2: '#8d6cab', 3: '#00798c'
 def main(path):
     planes = perspective_frustum(far=60.0)
     lows, highs = scene(400, seed=4)
-    lows, highs = lows * [0.6, 0.25, 0.55], highs * [0.6, 0.25, 0.55]
+    lows, highs = lows * [0.85, 0.3, 0.62], highs * [0.85, 0.3, 0.62]
     verdicts = planesieve.planeCullBoxes(planes, lows, highs)
 
     figure, axes = plt.subplots(figsize=(10, 5.6), dpi=100)
