@@ -523,12 +523,6 @@ std::size_t matrixBytes(npy_intp rows) {
     return static_cast<std::size_t>(rows) * sizeof(MatrixValues);
 }
 
-bool overlaps(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes) {
-    const char* const a = static_cast<const char*>(first);
-    const char* const b = static_cast<const char*>(second);
-    return a < b + secondBytes && b < a + firstBytes;
-}
-
 // out: None for two new (N, 4, 4) arrays, else a pair of existing
 // writeable, aligned, C-contiguous float64 arrays of that shape that do not
 // share memory, checked before anything is written.
@@ -566,7 +560,8 @@ bool matrixTables(PyObject* out, npy_intp rows, OwnedRef& forward, OwnedRef& inv
             return false;
         }
     }
-    if (rows > 0 && overlaps(matrixData(given[0]), matrixBytes(rows), matrixData(given[1]), matrixBytes(rows))) {
+    if (rows > 0 &&
+        kestrel_native::overlaps(matrixData(given[0]), matrixBytes(rows), matrixData(given[1]), matrixBytes(rows))) {
         PyErr_SetString(PyExc_ValueError, kOutSharedError);
         return false;
     }
@@ -602,8 +597,9 @@ PyObject* transformTable(PyObject* args, PyObject* keywords) {
     double* const forwardData = matrixData(forward.get());
     double* const inverseData = matrixData(inverse.get());
     const std::size_t tableBytes = static_cast<std::size_t>(table.rows * table.width) * sizeof(double);
-    const bool sharesTable = overlaps(forwardData, matrixBytes(table.rows), table.values, tableBytes) ||
-                             overlaps(inverseData, matrixBytes(table.rows), table.values, tableBytes);
+    const std::size_t outBytes = matrixBytes(table.rows);
+    const bool sharesTable = kestrel_native::overlaps(forwardData, outBytes, table.values, tableBytes) ||
+                             kestrel_native::overlaps(inverseData, outBytes, table.values, tableBytes);
     if (sharesTable && !copyValues(table)) {
         return nullptr;
     }

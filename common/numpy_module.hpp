@@ -191,6 +191,15 @@ static inline bool readPlainRows(PyObject* object, Py_ssize_t rowCount, Py_ssize
     return true;
 }
 
+// Whether two byte ranges share memory: an out= array that is a view of an
+// argument's buffer must not be written while the argument is still read.
+static inline bool overlaps(const void* first, std::size_t firstBytes, const void* second,
+                            std::size_t secondBytes) {
+    const char* const a = static_cast<const char*>(first);
+    const char* const b = static_cast<const char*>(second);
+    return a < b + secondBytes && b < a + firstBytes;
+}
+
 // ---------------------------------------------------------------- results
 
 static inline OwnedRef newReference(PyObject* borrowed) {

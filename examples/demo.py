@@ -46,3 +46,12 @@ print()
 for low, high in [((-0.5, -0.5, -0.5), (0.5, 0.5, 0.5)), ((-0.5, -4, 2), (0.5, -3, 3))]:
     print('planeCull(cube frustum, box %s..%s) ->' % (low, high),
           planesieve.planeCull(frustum, corners(low, high)))
+
+lows = numpy.array([[-0.5, -0.5, -0.5], [-0.5, -4, 2], [1.1, 0, 0]])
+highs = numpy.array([[0.5, 0.5, 0.5], [0.5, -3, 3], [1.2, 0.5, 0.5]])
+print()
+print('planeCullBoxes(cube frustum, 3 boxes) ->', planesieve.planeCullBoxes(frustum, lows, highs),
+      '(kernel %s of %s)' % (planesieve.kernel, ', '.join(planesieve.kernels)))
+forward, inverse = affinekit.rotMatrices([[0, 0, 1, math.pi / 2], [1, 0, 0, 0], [0, 1, 0, math.pi]])
+print('rotMatrices(3 rows) -> two arrays of shape', forward.shape, '; row 1 is the identity:',
+      bool((forward[1] == numpy.eye(4)).all()))

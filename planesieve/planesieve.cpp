@@ -215,14 +215,8 @@ void scan(npy_intp tests, Scan work) {
     Py_END_ALLOW_THREADS
 }
 
-bool overlaps(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes) {
-    const char* const a = static_cast<const char*>(first);
-    const char* const b = static_cast<const char*>(second);
-    return a < b + secondBytes && b < a + firstBytes;
-}
-
 bool overlapsTable(const npy_intp* verdicts, npy_intp count, const double* values, npy_intp valueCount) {
-    return overlaps(verdicts, count * sizeof(npy_intp), values, valueCount * sizeof(double));
+    return kestrel_native::overlaps(verdicts, count * sizeof(npy_intp), values, valueCount * sizeof(double));
 }
 
 // The result: out itself when it is a writeable, aligned, C-contiguous intp
