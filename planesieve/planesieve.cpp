@@ -22,7 +22,7 @@ namespace kernels = planesieve_kernels;
 constexpr npy_intp kPlaneWidth = 4;
 constexpr npy_intp kMinPointWidth = 3;
 constexpr npy_intp kMaxPointWidth = 4;
-constexpr npy_intp kNoCullingPlane = -1;
+constexpr npy_intp kNoCullingPlane = planesieve_kernels::kNotCulled;
 constexpr int kTableDepth = 2;
 
 const char kPlaneWidthError[] = "Frustum must be an x*4 array, second dimension was %ld";
