@@ -54,6 +54,6 @@ if __name__ == '__main__':
     print(place((1.0, 2.0, 3.0), 0.5))
     print(culled_by([[0.0, 0.0, 1.0, -2.0]], numpy.zeros((8, 3))))
     print(loose_cull(numpy.array([[0.0, 0.0, 1.0, -2.0]]), [[0.0, 0.0, 1.9]]))
-    print(visible(numpy.array([[0.0, 0.0, 1.0, -2.0]]), numpy.zeros((2, 3)), numpy.ones((2, 3)) * 3),
+    print(visible(numpy.array([[0.0, 0.0, 1.0, -2.0]]), numpy.zeros((2, 3)), numpy.array([[3.0, 3.0, 3.0]] * 2)),
           planesieve.kernel)
     print(instances(numpy.zeros((2, 3)), [[0.0, 0.0, 1.0, 0.5]] * 2).shape)
