@@ -11,11 +11,13 @@ from hypothesis import HealthCheck, Phase, settings
 
 # The everyday run keeps property tests short, CI runs them longer, and
 # HYPOTHESIS_PROFILE=fuzz (make fuzz) runs 10^5 examples per test.
-settings.register_profile('default', max_examples=300, deadline=None)
-# CI reports a failing example as found, without shrinking it: a run must end
-# in its time, and the example can be shrunk locally.
-settings.register_profile('ci', max_examples=1000, deadline=None,
-                          phases=[Phase.explicit, Phase.reuse, Phase.generate])
+# Both report a failing example as found, without shrinking it: a run must
+# end in its time (shrinking an example of the fuzz tests has been seen to run
+# on for many minutes), and HYPOTHESIS_PROFILE=shrink shrinks it locally.
+NO_SHRINKING = [Phase.explicit, Phase.reuse, Phase.generate]
+settings.register_profile('default', max_examples=300, deadline=None, phases=NO_SHRINKING)
+settings.register_profile('ci', max_examples=1000, deadline=None, phases=NO_SHRINKING)
+settings.register_profile('shrink', max_examples=300, deadline=None)
 settings.register_profile('fuzz', max_examples=100000, deadline=None,
                           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 # Under valgrind everything runs some fifty times slower.
