@@ -603,13 +603,8 @@ PyObject* transformTable(PyObject* args, PyObject* keywords) {
     if (sharesTable && !copyValues(table)) {
         return nullptr;
     }
-    if (table.rows < kReleaseGilRows) {
-        fillMatrices<Transform>(table, forwardData, inverseData);
-    } else {
-        Py_BEGIN_ALLOW_THREADS
-        fillMatrices<Transform>(table, forwardData, inverseData);
-        Py_END_ALLOW_THREADS
-    }
+    kestrel_native::runReleasingGil(table.rows >= kReleaseGilRows,
+                                    [&] { fillMatrices<Transform>(table, forwardData, inverseData); });
     return kestrel_native::pairOf(std::move(forward), std::move(inverse));
 }
 

@@ -200,6 +200,19 @@ static inline bool overlaps(const void* first, std::size_t firstBytes, const voi
     return a < b + secondBytes && b < a + firstBytes;
 }
 
+// Runs work, letting other interpreter threads run meanwhile when it is long;
+// the caller keeps every array work reads or writes referenced throughout.
+template <typename Work>
+void runReleasingGil(bool isLong, Work work) {
+    if (!isLong) {
+        work();
+        return;
+    }
+    Py_BEGIN_ALLOW_THREADS
+    work();
+    Py_END_ALLOW_THREADS
+}
+
 // ---------------------------------------------------------------- results
 
 static inline OwnedRef newReference(PyObject* borrowed) {

@@ -206,13 +206,7 @@ constexpr npy_intp kReleaseGilTests = 10000;
 
 template <typename Scan>
 void scan(npy_intp tests, Scan work) {
-    if (tests <= kReleaseGilTests) {
-        work();
-        return;
-    }
-    Py_BEGIN_ALLOW_THREADS
-    work();
-    Py_END_ALLOW_THREADS
+    kestrel_native::runReleasingGil(tests > kReleaseGilTests, work);
 }
 
 bool overlapsTable(const npy_intp* verdicts, npy_intp count, const double* values, npy_intp valueCount) {
