@@ -21,7 +21,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), 'tests'))
 
 import affinekit  # noqa: E402
-import benchfloor  # noqa: E402
 import oracle  # noqa: E402
 import planesieve  # noqa: E402
 
@@ -34,6 +33,21 @@ try:
     import glm  # PyGLM, Python 3 only
 except ImportError:
     glm = None
+
+# Built by `make bench` (bench/floor.cpp) and put on the path; a script run
+# directly says so rather than fail on the first floor it times.
+MAKE_BENCH = ('%s: the benchmark floor module (bench/floor.cpp) is not built; '
+              'run `make bench` (or make bench-py2, make bench-py3) from the top folder')
+
+
+def floor():
+    """The floor module, or an exit with one line that says what to run."""
+    try:
+        import benchfloor
+    except ImportError:
+        sys.exit(MAKE_BENCH % os.path.basename(sys.argv[0]))
+    return benchfloor
+
 
 try:
     range_ = xrange
@@ -181,13 +195,13 @@ def measure(options):
     for name, native, statement, values in MATRIX_FUNCTIONS:
         for label, argument in vector_inputs(values):
             native_ns = best_ns(native, (argument,), **timing)
-            floor_ns = best_ns(benchfloor.floorPair, (argument,), **timing)
+            floor_ns = best_ns(floor().floorPair, (argument,), **timing)
             python_ns = best_ns(python_statement(statement), (argument,), **timing)
             others = [best_ns(functions[name], (argument,), **timing) for _, functions in OTHERS]
             rows.append((name, label, native_ns, floor_ns, python_ns, others, None))
     for label, cull_args, test_count in cull_inputs(options.quick):
         native_ns = best_ns(planesieve.planeCull, cull_args, **timing)
-        floor_ns = best_ns(benchfloor.floorCull, cull_args, **timing)
+        floor_ns = best_ns(floor().floorCull, cull_args, **timing)
         slow = test_count is not None and test_count > 10 ** 5
         python_ns = None if slow and options.quick else best_ns(
             oracle.plane_cull, cull_args, sample_seconds=0, repeat=1 if slow else options.repeat)
@@ -253,6 +267,7 @@ def parse_options(description, quick_help, extra=None):
     if extra is not None:
         extra(parser)
     options = parser.parse_args()
+    floor()
     options.sample = options.sample or (0.02 if options.quick else 0.1)
     options.repeat = options.repeat or (3 if options.quick else 7)
     return options

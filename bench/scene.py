@@ -23,13 +23,7 @@ import numpy
 
 import planesieve
 
-# The timing helpers and the floor are needed only to measure; the scene
-# itself also serves examples/culling_picture.py.
-try:
-    import benchfloor
-    from run import best_ns, describe_machine, parse_options, print_rows
-except ImportError:
-    benchfloor = best_ns = describe_machine = parse_options = print_rows = None
+from run import best_ns, describe_machine, floor, parse_options, print_rows
 
 SIZES = (10 ** 3, 10 ** 4, 10 ** 6)
 
@@ -112,7 +106,7 @@ def shared_timings(sizes, timing):
             'culled': (verdicts >= 0).mean(),
             'loop': best_ns(loop_verdicts, (planes, corners), **slow) / count,
             'numpy': best_ns(numpy_verdicts, (planes, lows, highs), **timing) / count,
-            'floor': best_ns(benchfloor.floorBoxes, (lows, highs), **timing) / count,
+            'floor': best_ns(floor().floorBoxes, (lows, highs), **timing) / count,
         }
     return rows
 

@@ -11,8 +11,7 @@ from __future__ import division, print_function
 import numpy
 
 import affinekit
-import benchfloor
-from run import best_ns, describe_machine, parse_options, print_rows
+from run import best_ns, floor, describe_machine, parse_options, print_rows
 
 SIZES = (10 ** 2, 10 ** 4, 10 ** 6)
 
@@ -82,7 +81,7 @@ def measure(options):
             slow = dict(timing, repeat=1) if count >= 10 ** 5 else timing
             native = best_ns(table_function, (table,), **timing) / count
             reused = best_ns(lambda t: table_function(t, out=out), (table,), **timing) / count
-            floor = best_ns(benchfloor.floorTables, (table, sin_cos), **timing) / count
+            floor = best_ns(floor().floorTables, (table, sin_cos), **timing) / count
             loop = best_ns(loop_into_buffers, (single, table, out[0], out[1]), **slow) / count
             formulated = best_ns(formulation, (table,), **timing) / count
             rows.append([name, '%d' % count, '%.1f' % native, '%.1f' % reused, '%.1f' % floor,
