@@ -4,14 +4,13 @@
 // A point (x, y, z) is inside plane (a, b, c, d) when a*x + b*y + c*z + d is
 // at least -tolerance (tolerance 0 unless given). The first plane that has
 // every point outside culls them.
+#include "../common/kernel_choice.hpp"
 #include "../common/numpy_module.hpp"
 #include "kernels.hpp"
 
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -387,61 +386,22 @@ PyObject* planeCullMany(PyObject*, PyObject* args, PyObject* keywords) {
 
 // --------------------------------------------------------- kernel choice
 
-// Names a kernel to use instead of the best this CPU supports (for tests
-// and comparisons); the import fails for a kernel the CPU does not support.
-const char kKernelVariable[] = "PLANESIEVE_KERNEL";
-const char kUnsupportedKernel[] = "%s=%s: not a kernel this CPU supports (it supports %s)";
-
-// The kernels this CPU supports, the reference first and the best last.
-std::vector<const kernels::Kernel*> supportedKernels() {
-    std::vector<const kernels::Kernel*> supported = {&kernels::kScalarKernel};
-#if defined(__x86_64__)
-    __builtin_cpu_init();
-    supported.push_back(&kernels::kSse2Kernel);  // every x86-64 has SSE2
-    if (__builtin_cpu_supports("avx2")) {
-        supported.push_back(&kernels::kAvx2Kernel);
-    }
-    if (__builtin_cpu_supports("avx512f")) {
-        supported.push_back(&kernels::kAvx512Kernel);
-    }
-#endif
-    return supported;
-}
-
-// Sets the module's kernel (the name of the one in use) and kernels (the
-// names of all this CPU supports).
+// PLANESIEVE_KERNEL names a kernel to use instead of the best this CPU
+// supports (for tests and comparisons).
 bool chooseKernel(PyObject* module) {
-    const std::vector<const kernels::Kernel*> supported = supportedKernels();
-    OwnedRef names(PyTuple_New(static_cast<Py_ssize_t>(supported.size())));
-    if (!names) {
+    const kestrel_native::KernelsByTarget<kernels::Kernel> byTarget = {
+#if defined(__x86_64__)
+        &kernels::kScalarKernel, &kernels::kSse2Kernel, &kernels::kAvx2Kernel, &kernels::kAvx512Kernel,
+#else
+        &kernels::kScalarKernel, nullptr, nullptr, nullptr,
+#endif
+    };
+    const kernels::Kernel* const chosen = kestrel_native::chooseKernel(module, "PLANESIEVE_KERNEL", byTarget);
+    if (chosen == nullptr) {
         return false;
     }
-    std::string listed;
-    for (std::size_t i = 0; i < supported.size(); ++i) {
-        PyObject* const name = kestrel_native::newString(supported[i]->name);
-        if (name == nullptr) {
-            return false;
-        }
-        PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), name);
-        listed += (i == 0 ? "" : ", ") + std::string(supported[i]->name);
-    }
-    const char* const forced = std::getenv(kKernelVariable);
-    gKernel = supported.back();
-    if (forced != nullptr && forced[0] != '\0') {
-        gKernel = nullptr;
-        for (const kernels::Kernel* kernel : supported) {
-            if (std::strcmp(kernel->name, forced) == 0) {
-                gKernel = kernel;
-            }
-        }
-        if (gKernel == nullptr) {
-            gKernel = &kernels::kScalarKernel;
-            PyErr_Format(PyExc_ImportError, kUnsupportedKernel, kKernelVariable, forced, listed.c_str());
-            return false;
-        }
-    }
-    return PyModule_AddObject(module, "kernels", names.release()) == 0 &&
-           PyModule_AddStringConstant(module, "kernel", gKernel->name) == 0;
+    gKernel = chosen;
+    return true;
 }
 
 PyMethodDef kMethods[] = {
