@@ -12,14 +12,15 @@
 #                        (the Python 3 suite also runs it)
 #   make check-compilers warning-free builds with g++ and clang++ (-Werror), and
 #                        the suite against the clang++ build
+#   make check-warnings  the same builds, without the suite
 #   make matrix          the suite on every CPython found (pyenv's included),
 #                        each with its oldest and newest numpy, installed as a
 #                        user installs it; NOX_ARGS picks sessions (noxfile.py)
 #   make clean           remove build products (the environments stay)
 #   make distclean       also remove the environments
 #
-# Each of test, bench, fuzz, soak, check-memory, check-valgrind and
-# check-compilers has a -py2 and a -py3 form for one interpreter alone; the
+# Each of test, bench, fuzz, soak, check-memory, check-valgrind,
+# check-compilers and check-warnings has a -py2 and a -py3 form for one interpreter alone; the
 # plain form runs both.
 
 # The interpreters: $(PYTHON2) / $(PYTHON3) if given, else a working
@@ -43,20 +44,26 @@ BENCH_ARGS ?=
 SOAK_ARGS ?=
 INTERPRETERS := py2 py3
 
-PER_INTERPRETER := setup install test bench fuzz soak check-memory check-valgrind check-compilers
+PER_INTERPRETER := setup install test bench fuzz soak check-memory check-valgrind check-compilers check-warnings
 
 .PHONY: $(PER_INTERPRETER) demo typecheck matrix clang clean distclean \
 	$(foreach target,$(PER_INTERPRETER),$(addprefix $(target)-,$(INTERPRETERS)))
 
 setup: setup-py2 setup-py3
 install: install-py2 install-py3
-test: test-py2 test-py3
+test: install
+	$(BOTH) test-py2 test-py3
 bench: bench-py2 bench-py3
 fuzz: fuzz-py2 fuzz-py3
 soak: soak-py2 soak-py3
-check-memory: check-memory-py2 check-memory-py3
-check-valgrind: check-valgrind-py2 check-valgrind-py3
-check-compilers: check-compilers-py2 check-compilers-py3
+check-memory: install
+	$(BOTH) check-memory-py2 check-memory-py3
+check-valgrind: install
+	$(BOTH) check-valgrind-py2 check-valgrind-py3
+check-compilers: install clang
+	$(BOTH) check-compilers-py2 check-compilers-py3
+check-warnings: install clang
+	$(BOTH) check-warnings-py2 check-warnings-py3
 
 # ------------------------------------------------------------ environments
 
@@ -105,8 +112,15 @@ install-py3: setup-py3
 
 # ------------------------------------------------------------------- test
 
+# The plain forms of test, check-memory, check-valgrind and check-compilers
+# install both modules first, then run the two interpreters side by side
+# (one core each), each one's output printed whole when it ends.
+# NO_INSTALL=1 drops the install step from a -py2/-py3 target.
+INSTALLED = $(if $(NO_INSTALL),,install-%)
+BOTH = $(MAKE) --no-print-directory -j2 --output-sync=target NO_INSTALL=1
+
 # Run from tests/ so that the installed modules, not the source folders, are imported.
-$(addprefix test-,$(INTERPRETERS)): test-%: install-%
+$(addprefix test-,$(INTERPRETERS)): test-%: $(INSTALLED)
 	cd tests && ../$(PY_$*) -m pytest $(PYTEST_ARGS)
 
 typecheck: install-py3
@@ -145,12 +159,15 @@ matrix: $(VENV_matrix)/.ready
 clang:
 	@command -v clang++ >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq clang; }
 
-$(addprefix check-compilers-,$(INTERPRETERS)): check-compilers-%: install-% clang
+# check-warnings-py2/-py3: the builds alone, without the suite.
+$(addprefix check-warnings-,$(INTERPRETERS)): check-warnings-%: $(INSTALLED) clang
 	for compiler in g++ clang++; do \
 		CC=$$compiler CXX=$$compiler LDSHARED="$$compiler -shared" CFLAGS=-Werror \
 		$(PY_$*) setup.py --quiet build_ext --force --build-lib $(abspath build/$$compiler-$*) \
 			--build-temp $(abspath build/$$compiler-$*/tmp) || exit 1; \
 	done
+
+$(addprefix check-compilers-,$(INTERPRETERS)): check-compilers-%: check-warnings-%
 	cd tests && PYTHONPATH=$(abspath build/clang++-$*) KESTREL_MODULE_DIR=$(abspath build/clang++-$*) \
 		../$(PY_$*) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
 
@@ -166,7 +183,7 @@ SANITIZER_ENV := LD_PRELOAD=$$(gcc -print-file-name=libasan.so) PYTHONMALLOC=mal
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-$(addprefix check-memory-,$(INTERPRETERS)): check-memory-%: install-%
+$(addprefix check-memory-,$(INTERPRETERS)): check-memory-%: $(INSTALLED)
 	CFLAGS="$(SANITIZE) -g" LDFLAGS="$(SANITIZE)" $(PY_$*) setup.py --quiet build_ext --force \
 		--build-lib $(abspath build/asan-$*) --build-temp $(abspath build/asan-$*/tmp)
 	cd tests && $(SANITIZER_ENV) PYTHONPATH=$(abspath build/asan-$*) \
@@ -180,12 +197,25 @@ $(addprefix check-memory-,$(INTERPRETERS)): check-memory-%: install-%
 VALGRIND := valgrind --tool=memcheck --suppressions=valgrind-python.supp --num-callers=40 \
 	--leak-check=full --show-leak-kinds=definite
 
-$(addprefix check-valgrind-,$(INTERPRETERS)): check-valgrind-%: install-%
-	mkdir -p build
+#
+# Every test once, with few examples per property (the valgrind profile),
+# except the per-kernel re-runs; then the kernel tests again on each other
+# kernel valgrind can run (it has no AVX-512), each under valgrind too.
+VALGRIND_KERNELS = $$(cd tests && $(VALGRIND) --log-file=/dev/null ../$(PY_$*) -c \
+	'import planesieve; print(" ".join(k for k in planesieve.kernels if k != planesieve.kernel))')
+
+$(addprefix check-valgrind-,$(INTERPRETERS)): check-valgrind-%: $(INSTALLED)
+	mkdir -p build && rm -f build/valgrind-$*-*.log
 	cd tests && PYTHONMALLOC=malloc HYPOTHESIS_PROFILE=valgrind $(VALGRIND) \
-		--log-file=$(abspath build/valgrind-$*.log) \
-		../$(PY_$*) -m pytest -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
-	$(PY_$*) tests/valgrind_check.py build/valgrind-$*.log
+		--log-file=$(abspath build/valgrind-$*-all.log) \
+		../$(PY_$*) -m pytest -p no:cacheprovider --capture=sys -m 'not reruns' $(PYTEST_ARGS)
+	for kernel in $(VALGRIND_KERNELS); do \
+		echo "kernel tests on $$kernel, under valgrind"; \
+		(cd tests && PLANESIEVE_KERNEL=$$kernel PYTHONMALLOC=malloc HYPOTHESIS_PROFILE=valgrind $(VALGRIND) \
+			--log-file=$(abspath build/valgrind-$*-$$kernel.log) \
+			../$(PY_$*) -m pytest -q -p no:cacheprovider --capture=sys -m kernels $(PYTEST_ARGS)) || exit 1; \
+	done
+	$(PY_$*) tests/valgrind_check.py build/valgrind-$*-*.log
 
 # ------------------------------------------------------------------ clean
 

@@ -20,6 +20,8 @@ settings.register_profile('ci', max_examples=1000, deadline=None, phases=NO_SHRI
 settings.register_profile('shrink', max_examples=300, deadline=None)
 settings.register_profile('fuzz', max_examples=100000, deadline=None,
                           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+# The build matrix's entries call every function with a few examples each.
+settings.register_profile('quick', max_examples=20, deadline=None, phases=NO_SHRINKING)
 # Under valgrind everything runs some fifty times slower.
 settings.register_profile('valgrind', max_examples=40, deadline=None,
                           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
@@ -28,6 +30,11 @@ settings.load_profile(os.environ.get('HYPOTHESIS_PROFILE', 'ci' if os.environ.ge
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from capi import FLOAT64  # noqa: E402
+
+
+def pytest_configure(config):
+    config.addinivalue_line('markers', 'kernels: results go through a kernel; test_kernels.py runs these on every kernel')
+    config.addinivalue_line('markers', 'reruns: runs tests again in processes of their own')
 
 
 def pytest_sessionstart(session):

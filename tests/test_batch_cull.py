@@ -1,13 +1,7 @@
 """planeCullBoxes and planeCullMany: per box (or point table), exactly the
-verdict of planeCull on the same points, on whichever kernel is in use.
-
-test_every_kernel runs this file once more for each other kernel this CPU
-supports, with PLANESIEVE_KERNEL forcing it.
+verdict of planeCull on the same points, on whichever kernel is in use
+(test_kernels.py runs these tests once more on every other kernel).
 """
-import os
-import subprocess
-import sys
-
 import numpy
 import pytest
 from hypothesis import given, strategies as st
@@ -19,7 +13,7 @@ from planesieve import planeCull, planeCullBoxes, planeCullMany
 NAN = float('nan')
 INF = float('inf')
 INTP = numpy.dtype(numpy.intp)
-HERE = os.path.dirname(os.path.abspath(__file__))
+pytestmark = pytest.mark.kernels
 
 CUBE_FRUSTUM = numpy.array([[1, 0, 0, 1], [-1, 0, 0, 1], [0, 1, 0, 1], [0, -1, 0, 1],
                             [0, 0, 1, 1], [0, 0, -1, 1]], dtype=float)
@@ -141,7 +135,9 @@ def test_boxes_match_plane_cull_on_their_corners(planes, boxes, tolerance, order
        tolerance=TOLERANCES)
 def test_point_tables_match_plane_cull(planes, tables, tolerance):
     extra = () if tolerance is None else (tolerance,)
-    assert planeCullMany(planes, tables, *extra).tolist() == per_table_plane_cull(planes, tables, *extra)
+    expected = per_table_plane_cull(planes, tables, *extra)
+    assert planeCullMany(planes, tables, *extra).tolist() == expected
+    assert [oracle.verdict(oracle.plane_cull(planes, points, *extra)) for points in tables] == expected
 
 
 SUM_XY = [1.0, 1.0, 0.0, 0.0]
@@ -313,40 +309,3 @@ def test_reference_counts_stay_balanced(refcounts, label, call):
         except (TypeError, ValueError):
             pass
     refcounts([CUBE_FRUSTUM, out, ZEROS, ONES, TABLES], guarded)
-
-
-# ---------------------------------------------------------------- kernels
-
-OTHER_KERNELS = [name for name in planesieve.kernels if name != planesieve.kernel]
-
-
-@pytest.mark.skipif(bool(os.environ.get('PLANESIEVE_KERNEL')), reason='already forced to one kernel')
-@pytest.mark.parametrize('kernel', OTHER_KERNELS)
-def test_every_kernel(kernel):
-    """This file again, on another kernel this CPU supports. The repeats keep
-    the everyday number of examples (CI's longer runs are spent once)."""
-    environment = dict(os.environ, PLANESIEVE_KERNEL=kernel)
-    environment.setdefault('HYPOTHESIS_PROFILE', 'default')
-    process = subprocess.Popen([sys.executable, '-m', 'pytest', '-q', '-p', 'no:cacheprovider',
-                                'test_batch_cull.py', 'test_planesieve.py'],
-                               cwd=HERE, env=environment, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    output = process.communicate()[0].decode()
-    assert process.returncode == 0, output
-
-
-def test_forced_kernel_is_used_and_an_unsupported_one_is_refused():
-    script = 'import planesieve; print(planesieve.kernel + ":" + ", ".join(planesieve.kernels))'
-    # A process of its own sees the CPU itself (one under valgrind sees less).
-    unforced = dict((name, value) for name, value in os.environ.items() if name != 'PLANESIEVE_KERNEL')
-    best, supported = subprocess.check_output([sys.executable, '-c', script], env=unforced).decode().strip().split(':')
-    assert best == supported.split(', ')[-1]
-    for kernel in supported.split(', '):
-        output = subprocess.check_output([sys.executable, '-c', script],
-                                         env=dict(os.environ, PLANESIEVE_KERNEL=kernel))
-        assert output.decode().strip() == '%s:%s' % (kernel, supported)
-    process = subprocess.Popen([sys.executable, '-c', script], stderr=subprocess.PIPE, stdout=subprocess.PIPE,
-                               env=dict(os.environ, PLANESIEVE_KERNEL='neon'))
-    error = process.communicate()[1].decode()
-    assert process.returncode != 0
-    assert ('ImportError: PLANESIEVE_KERNEL=neon: not a kernel this CPU supports (it supports %s)'
-            % supported) in error

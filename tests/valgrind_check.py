@@ -1,6 +1,6 @@
 """Reads a memcheck log and fails on what concerns the modules.
 
-    python valgrind_check.py LOG
+    python valgrind_check.py LOG [LOG ...]
 
 Fails on any invalid access or bad free anywhere (after the suppressions in
 valgrind-python.supp, the interpreters have none), on any use of an
@@ -46,8 +46,10 @@ def findings(lines):
 
 
 def main():
-    with open(sys.argv[1]) as log:
-        found = list(findings(log))
+    found = []
+    for path in sys.argv[1:]:
+        with open(path) as log:
+            found.extend(findings(log))
     for record in found:
         print('\n'.join(record), end='\n\n')
     print('valgrind: %d finding(s) concerning the modules' % len(found))
