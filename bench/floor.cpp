@@ -6,6 +6,7 @@
 // array of N entries; floorTables takes a ready (N, K) double table and a
 // flag, makes two new (N, 4, 4) double arrays and writes every entry, with
 // one sin and one cos of the row's last value per row when the flag is set.
+#define KESTREL_MODULE_FILE
 #include "../common/numpy_module.hpp"
 
 #include <cmath>

@@ -5,6 +5,13 @@
 #define KESTREL_NATIVE_NUMPY_MODULE_HPP
 
 #define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+// Every file of a module shares one table of numpy's API (hidden, like every
+// symbol but the entry point); the file that defines the module says so
+// with KESTREL_MODULE_FILE, and fills the table at import.
+#define PY_ARRAY_UNIQUE_SYMBOL kestrel_native_ARRAY_API
+#ifndef KESTREL_MODULE_FILE
+#define NO_IMPORT_ARRAY
+#endif
 #include <Python.h>
 #include <numpy/arrayobject.h>
 
@@ -32,6 +39,8 @@
 
 namespace kestrel_native {
 
+#ifdef KESTREL_MODULE_FILE
+
 const char kNumpyImportFailed[] = "numpy.core.multiarray failed to import";
 
 // numpy's import step (import_array) with its standard failure handling: the
@@ -46,9 +55,9 @@ static inline bool attachNumpy() {
     return true;
 }
 
-#if PY_MAJOR_VERSION >= 3
-
 using ModuleSetup = bool (*)(PyObject* module);
+
+#if PY_MAJOR_VERSION >= 3
 
 static inline PyObject* createModule(PyModuleDef* definition, ModuleSetup setup) {
     PyObject* const module = PyModule_Create(definition);
@@ -62,16 +71,10 @@ static inline PyObject* createModule(PyModuleDef* definition, ModuleSetup setup)
     return module;
 }
 
-static inline PyObject* newInt(long value) { return PyLong_FromLong(value); }
-static inline PyObject* newString(const char* text) { return PyUnicode_FromString(text); }
-static inline PyObject* newIndex(Py_ssize_t value) { return PyLong_FromSsize_t(value); }
-
 #else
 
 // The interpreter API version the modules are written against (Python 2.6+).
 constexpr int kPythonApiVersion = 1013;
-
-using ModuleSetup = bool (*)(PyObject* module);
 
 // Creates the module and binds numpy's array API; on failure the import fails
 // with the error set.
@@ -82,10 +85,17 @@ static inline void createModule(const char* name, PyMethodDef* methods, ModuleSe
     }
 }
 
+#endif
+#endif
+
+#if PY_MAJOR_VERSION >= 3
+static inline PyObject* newInt(long value) { return PyLong_FromLong(value); }
+static inline PyObject* newString(const char* text) { return PyUnicode_FromString(text); }
+static inline PyObject* newIndex(Py_ssize_t value) { return PyLong_FromSsize_t(value); }
+#else
 static inline PyObject* newInt(long value) { return PyInt_FromLong(value); }
 static inline PyObject* newString(const char* text) { return PyString_FromString(text); }
 static inline PyObject* newIndex(Py_ssize_t value) { return PyInt_FromSsize_t(value); }
-
 #endif
 
 // numpy's contiguous conversion: aligned, writeable, C-ordered doubles in a
@@ -211,6 +221,31 @@ void runReleasingGil(bool isLong, Work work) {
     Py_BEGIN_ALLOW_THREADS
     work();
     Py_END_ALLOW_THREADS
+}
+
+// numpy's conversion errors do not say which argument failed. This puts the
+// argument's name and what it had to be in front of a pending TypeError or
+// ValueError's message, keeping its type; any other error passes unchanged.
+static inline void nameArgumentError(const char* name, const char* expected) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_ValueError)) {
+        return;
+    }
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    const OwnedRef ownedType(type), ownedValue(value), ownedTraceback(traceback);
+    const OwnedRef text(value != nullptr ? PyObject_Str(value) : nullptr);
+#if PY_MAJOR_VERSION >= 3
+    const char* const message = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+#else
+    const char* const message = text ? PyString_AsString(text.get()) : nullptr;
+#endif
+    if (message == nullptr) {
+        PyErr_Clear();
+        PyErr_Format(type, "%s must be %s", name, expected);
+        return;
+    }
+    PyErr_Format(type, "%s must be %s (%s)", name, expected, message);
 }
 
 // ---------------------------------------------------------------- results

@@ -4,6 +4,7 @@
 // A point (x, y, z) is inside plane (a, b, c, d) when a*x + b*y + c*z + d is
 // at least -tolerance (tolerance 0 unless given). The first plane that has
 // every point outside culls them.
+#define KESTREL_MODULE_FILE
 #include "../common/kernel_choice.hpp"
 #include "../common/numpy_module.hpp"
 #include "kernels.hpp"

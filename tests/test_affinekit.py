@@ -41,10 +41,13 @@ def diagonal(a, b, c):
 
 def test_module_exposes_functions_and_nothing_class_like():
     public = sorted(name for name in dir(affinekit) if not name.startswith('__'))
-    assert public == ['rotMatrices', 'rotMatrix', 'scaleMatrices', 'scaleMatrix', 'transMatrices', 'transMatrix']
+    assert public == ['kernel', 'kernels', 'rotMatrices', 'rotMatrix', 'scaleMatrices', 'scaleMatrix',
+                      'transMatrices', 'transMatrix', 'transformMatrices', 'transformMatrix', 'worldMatrices']
     assert affinekit.__doc__ is None
     for name in public:
-        assert isinstance(getattr(affinekit, name), types.BuiltinFunctionType)
+        if name not in ('kernel', 'kernels'):
+            assert isinstance(getattr(affinekit, name), types.BuiltinFunctionType)
+    assert affinekit.kernel in affinekit.kernels
 
 
 @pytest.mark.parametrize('function, doc', [

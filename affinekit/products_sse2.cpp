@@ -1,0 +1,50 @@
+// The SSE2 kernel: each row of the product as two registers of two.
+#include "products.hpp"
+
+#if defined(__x86_64__)
+
+#include <cstring>
+#include <emmintrin.h>
+
+namespace affinekit_kernels {
+
+namespace {
+
+#define KERNEL_TARGET __attribute__((target("sse2")))
+
+struct Sse2Product {
+    KERNEL_TARGET static void multiply(const double* a, const double* b, double* p) {
+        __m128d low[4], high[4];
+        for (int k = 0; k < 4; ++k) {
+            low[k] = _mm_loadu_pd(b + 4 * k);
+            high[k] = _mm_loadu_pd(b + 4 * k + 2);
+        }
+        __m128d rows[8];
+        for (int i = 0; i < 4; ++i) {
+            const double* const r = a + 4 * i;
+            const __m128d r0 = _mm_set1_pd(r[0]), r1 = _mm_set1_pd(r[1]);
+            const __m128d r2 = _mm_set1_pd(r[2]), r3 = _mm_set1_pd(r[3]);
+            rows[2 * i] = _mm_add_pd(
+                _mm_add_pd(_mm_add_pd(_mm_mul_pd(r0, low[0]), _mm_mul_pd(r1, low[1])), _mm_mul_pd(r2, low[2])),
+                _mm_mul_pd(r3, low[3]));
+            rows[2 * i + 1] = _mm_add_pd(
+                _mm_add_pd(_mm_add_pd(_mm_mul_pd(r0, high[0]), _mm_mul_pd(r1, high[1])), _mm_mul_pd(r2, high[2])),
+                _mm_mul_pd(r3, high[3]));
+        }
+        for (int k = 0; k < 8; ++k) {
+            _mm_storeu_pd(p + 2 * k, rows[k]);
+        }
+    }
+};
+
+#include "product_body.hpp"
+
+#undef KERNEL_TARGET
+
+}  // namespace
+
+const Kernel kSse2Kernel = {"sse2", Sse2Product::multiply, chainOf<Sse2Product>, worldOf<Sse2Product>};
+
+}  // namespace affinekit_kernels
+
+#endif
