@@ -211,7 +211,7 @@ $(addprefix check-valgrind-,$(INTERPRETERS)): check-valgrind-%: $(INSTALLED)
 		../$(PY_$*) -m pytest -p no:cacheprovider --capture=sys -m 'not reruns' $(PYTEST_ARGS)
 	for kernel in $(VALGRIND_KERNELS); do \
 		echo "kernel tests on $$kernel, under valgrind"; \
-		(cd tests && PLANESIEVE_KERNEL=$$kernel PYTHONMALLOC=malloc HYPOTHESIS_PROFILE=valgrind $(VALGRIND) \
+		(cd tests && PLANESIEVE_KERNEL=$$kernel AFFINEKIT_KERNEL=$$kernel PYTHONMALLOC=malloc HYPOTHESIS_PROFILE=valgrind $(VALGRIND) \
 			--log-file=$(abspath build/valgrind-$*-$$kernel.log) \
 			../$(PY_$*) -m pytest -q -p no:cacheprovider --capture=sys -m kernels $(PYTEST_ARGS)) || exit 1; \
 	done

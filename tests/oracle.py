@@ -185,3 +185,56 @@ def plane_cull_boxes(planes, lows, highs, tolerance=0.0):
 def plane_cull_many(planes, point_tables, tolerance=0.0):
     """Per point table, the verdict of plane_cull."""
     return [verdict(plane_cull(planes, points, tolerance)) for points in converted(point_tables, 3)]
+
+
+# ------------------------------------------------------ nodes and worlds
+
+IDENTITY_VALUES = trans_matrix_values(0.0, 0.0, 0.0)
+
+
+def mat_mul(a, b):
+    """a . b in row vectors, each entry summed in index order, never fused."""
+    return [((a[4 * i] * b[j] + a[4 * i + 1] * b[4 + j]) + a[4 * i + 2] * b[8 + j]) + a[4 * i + 3] * b[12 + j]
+            for i in range(4) for j in range(4)]
+
+
+def chain(factors):
+    """The left-to-right product of the factors (at least one)."""
+    product = factors[0]
+    for factor in factors[1:]:
+        product = mat_mul(product, factor)
+    return product
+
+
+def transform_matrix(translation=None, rotation=None, scale=None, scaleOrientation=None, center=None):
+    """forward = C' O' S O R C T, inverse = T' C' R' O' S' O C, each factor
+    the single function's pair, those it gives (None, None) for left out."""
+    def pair(statement, obj, name):
+        try:
+            return statement(obj)
+        except ValueError as error:
+            if str(error) == ZERO_LENGTH_AXIS:
+                raise ValueError('%s (%s)' % (ZERO_LENGTH_AXIS, name))
+            raise
+    t, ti = trans_matrix(translation)
+    r, ri = pair(rot_matrix, rotation, 'rotation')
+    s, si = scale_matrix(scale)
+    o, oi = pair(rot_matrix, scaleOrientation, 'scaleOrientation')
+    c, ci = trans_matrix(center)
+    forward = [f for f in (ci, oi, s, o, r, c, t) if f is not None]
+    inverse = [f for f in (ti, ci, ri, oi, si, o, c) if f is not None]
+    if not forward:
+        return NONE_PAIR
+    return chain(forward), chain(inverse)
+
+
+def world_matrices(parents, forwards, inverses=None):
+    """world[n] = forwards[n] . world[parents[n]], worldInverse[n] =
+    worldInverse[parents[n]] . inverses[n]; roots (-1) as given. Matrices are
+    lists of 16 floats; worldInverse is None when inverses is."""
+    world, world_inverse = [], []
+    for n, parent in enumerate(parents):
+        world.append(list(forwards[n]) if parent < 0 else mat_mul(forwards[n], world[parent]))
+        if inverses is not None:
+            world_inverse.append(list(inverses[n]) if parent < 0 else mat_mul(world_inverse[parent], inverses[n]))
+    return world, (world_inverse if inverses is not None else None)

@@ -8,10 +8,13 @@ import sys
 
 import pytest
 
+import affinekit
 import planesieve
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-FORCING_VARIABLES = ['PLANESIEVE_KERNEL']
+FORCING_VARIABLES = ['PLANESIEVE_KERNEL', 'AFFINEKIT_KERNEL']
+# Both modules have the same kernels.
+assert affinekit.kernels == planesieve.kernels
 OTHER_KERNELS = [name for name in planesieve.kernels if name != planesieve.kernel]
 
 
@@ -40,17 +43,17 @@ def test_every_kernel(kernel):
     assert process.returncode == 0, output
 
 
-def test_forced_kernel_is_used_and_an_unsupported_one_is_refused():
-    script = 'import planesieve; print(planesieve.kernel + ":" + ", ".join(planesieve.kernels))'
+@pytest.mark.parametrize('module, variable', [('planesieve', 'PLANESIEVE_KERNEL'), ('affinekit', 'AFFINEKIT_KERNEL')])
+def test_forced_kernel_is_used_and_an_unsupported_one_is_refused(module, variable):
+    script = 'import {0}; print({0}.kernel + ":" + ", ".join({0}.kernels))'.format(module)
     # A process of its own sees the CPU itself (one under valgrind sees less).
     best, supported = subprocess.check_output([sys.executable, '-c', script], env=unforced()).decode().strip().split(':')
     assert best == supported.split(', ')[-1]
     for kernel in supported.split(', '):
-        output = subprocess.check_output([sys.executable, '-c', script], env=dict(unforced(), PLANESIEVE_KERNEL=kernel))
+        output = subprocess.check_output([sys.executable, '-c', script], env=dict(unforced(), **{variable: kernel}))
         assert output.decode().strip() == '%s:%s' % (kernel, supported)
     process = subprocess.Popen([sys.executable, '-c', script], stderr=subprocess.PIPE, stdout=subprocess.PIPE,
-                               env=dict(unforced(), PLANESIEVE_KERNEL='neon'))
+                               env=dict(unforced(), **{variable: 'neon'}))
     error = process.communicate()[1].decode()
     assert process.returncode != 0
-    assert ('ImportError: PLANESIEVE_KERNEL=neon: not a kernel this CPU supports (it supports %s)'
-            % supported) in error
+    assert ('ImportError: %s=neon: not a kernel this CPU supports (it supports %s)' % (variable, supported)) in error

@@ -37,6 +37,8 @@ index + 1
 planesieve.planeCullBoxes([[0.0, 0.0, 1.0, 0.0]], [[0.0, 0.0, 0.0]], [[1.0, 1.0, 1.0]], tolerance="wide")
 planesieve.planeCullMany([[0.0, 0.0, 1.0, 0.0]], [[[0.0, 0.0, 0.0]]], colour=1)
 affinekit.rotMatrices([[0.0, 0.0, 1.0, 0.5]], out=None).shape
+affinekit.transformMatrix([1.0], spin=[0.0, 0.0, 1.0, 0.5])
+affinekit.worldMatrices([-1], affinekit.transformMatrices([[1.0]])[0])[1].shape
 '''
 
 
@@ -58,6 +60,7 @@ def test_misuse_is_reported_line_by_line():
     flagged = sorted({int(line.split(':')[1]) for line in output.splitlines() if ': error:' in line})
     # Lines of MISUSE, counted from 1 (the first is empty): the wrong argument
     # counts, the keyword, the string tolerance, and the uses of a matrix and
-    # an index that may be None, the batch functions' wrong keywords, and a
-    # pair of matrix tables taken for one array.
-    assert flagged == [3, 4, 5, 6, 7, 9, 11, 12, 13, 14], output
+    # an index that may be None, the batch functions' wrong keywords, a
+    # pair of matrix tables taken for one array, a node's wrong keyword and a
+    # world inverse that may be None.
+    assert flagged == [3, 4, 5, 6, 7, 9, 11, 12, 13, 14, 15, 16], output

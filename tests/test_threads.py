@@ -17,6 +17,9 @@ RANDOM = numpy.random.RandomState(3)
 LOWS = RANDOM.uniform(-2, 1.5, size=(4000, 3))
 HIGHS = LOWS + RANDOM.uniform(0, 1, size=(4000, 3))
 TABLES = numpy.stack([LOWS, HIGHS, numpy.minimum(LOWS, HIGHS)], axis=1)
+SPINS = numpy.hstack([HIGHS, LOWS[:, :1]])
+PARENTS = numpy.arange(len(LOWS)) // 2 - 1
+NODES = affinekit.transformMatrices(LOWS, SPINS, HIGHS)
 CALLS = [
     (affinekit.transMatrix, ([1.5, -2.0, 3.0],)),
     (affinekit.transMatrix, (numpy.array([NAN, 0.0, 1.0]),)),
@@ -39,6 +42,10 @@ CALLS = [
     (affinekit.scaleMatrices, (HIGHS[:3].tolist(),)),
     (affinekit.rotMatrices, (TABLES.reshape(-1, 4)[:2000],)),
     (affinekit.rotMatrices, ([[0.0, 0.0, 1.0, 1.0], [0.0, 0.0, 0.0, 1.0]],)),
+    (affinekit.transformMatrix, ([1.5, -2.0, 3.0], [0.3, -1.2, 2.5, 0.8], (2, 2, 2), None, [1, 1, 1])),
+    (affinekit.transformMatrices, (LOWS, SPINS, HIGHS, SPINS, LOWS)),
+    (affinekit.worldMatrices, (PARENTS, NODES[0], NODES[1])),
+    (affinekit.worldMatrices, (PARENTS[::-1], NODES[0])),
 ]
 THREADS = 8
 ROUNDS = 300

@@ -57,3 +57,13 @@ if __name__ == '__main__':
     print(visible(numpy.array([[0.0, 0.0, 1.0, -2.0]]), numpy.zeros((2, 3)), numpy.array([[3.0, 3.0, 3.0]] * 2)),
           planesieve.kernel)
     print(instances(numpy.zeros((2, 3)), [[0.0, 0.0, 1.0, 0.5]] * 2).shape)
+
+
+def scene_world(parents: List[int], positions: NDArray[numpy.float64]) -> NDArray[numpy.float64]:
+    forwards, inverses = affinekit.transformMatrices(positions, scales=[[2.0, 2.0, 2.0]] * len(parents))
+    world, world_inverse = affinekit.worldMatrices(parents, forwards, inverses)
+    node, _ = affinekit.transformMatrix(rotation=[0.0, 0.0, 1.0, 0.5], center=(1.0, 0.0, 0.0))
+    if world_inverse is None or node is None:
+        return world
+    result: NDArray[numpy.float64] = world_inverse[0].dot(node)
+    return result

@@ -34,3 +34,40 @@ def scaleMatrices(table: ArrayLike, out: Optional[MatrixTables] = ...) -> Matrix
 
 def rotMatrices(table: ArrayLike, out: Optional[MatrixTables] = ...) -> MatrixTables:
     """rotMatrices( table[][4], out=None ): rotation matrices and their inverses."""
+
+def transformMatrix(
+    translation: Optional[ArrayLike] = ...,
+    rotation: Optional[ArrayLike] = ...,
+    scale: Optional[ArrayLike] = ...,
+    scaleOrientation: Optional[ArrayLike] = ...,
+    center: Optional[ArrayLike] = ...,
+) -> MatrixPair:
+    """transformMatrix( translation, rotation, scale, scaleOrientation, center ): a scene node's
+    transform C' O' S O R C T and its inverse T' C' R' O' S' O C, in row vectors."""
+
+def transformMatrices(
+    translations: Optional[ArrayLike] = ...,
+    rotations: Optional[ArrayLike] = ...,
+    scales: Optional[ArrayLike] = ...,
+    scaleOrientations: Optional[ArrayLike] = ...,
+    centers: Optional[ArrayLike] = ...,
+    out: Optional[MatrixTables] = ...,
+) -> MatrixTables:
+    """transformMatrices( translations, ..., out=None ): transformMatrix for each row of the tables."""
+
+# (world, worldInverse); worldInverse is None when no inverses are given.
+WorldTables = Tuple[NDArray[numpy.float64], Optional[NDArray[numpy.float64]]]
+
+def worldMatrices(
+    parents: ArrayLike,
+    forwards: ArrayLike,
+    inverses: Optional[ArrayLike] = ...,
+    out: Optional[Tuple[NDArray[numpy.float64], Optional[NDArray[numpy.float64]]]] = ...,
+) -> WorldTables:
+    """worldMatrices( parents[], forwards[][4][4], inverses=None, out=None ): world matrices of a
+    hierarchy, world[n] = forwards[n] . world[parents[n]]."""
+
+# The kernel in use ("scalar", "sse2", "avx2" or "avx512"), and every kernel
+# this CPU supports; AFFINEKIT_KERNEL forces one at import.
+kernel: str
+kernels: Tuple[str, ...]
