@@ -64,6 +64,25 @@ MATRIX_TABLES = [
 ]
 
 
+SPINS = numpy.hstack([HIGHS, LOWS[:, :1]])
+NODE_FIELDS = [
+    ([1.5, -2.0, 3.0], [0.0, 0.0, 1.0, 0.5], [2.0, 2.0, 2.0], [1.0, 0.0, 0.0, 0.3], [1.0, 1.0, 1.0]),
+    (), (None, None, 5.0), (LOWS[0], SPINS[0]), (None, [0.0, 0.0, 0.0, 1.0]), (None, None, None, None, 'x'),
+    ([[1.0]],), (1, 2, 3, 4, 5, 6),
+]
+NODE_TABLES = [
+    (LOWS, SPINS, HIGHS, SPINS, LOWS), (LOWS[:3].tolist(), None, HIGHS[:3]), (LOWS, None, None, None, None, MATRIX_OUT),
+    (), (LOWS, SPINS[:3]), (None, [[0.0, 0.0, 0.0, 1.0]]), (None, None, [['x']]), (LOWS, None, None, None, None, None),
+]
+NODES = affinekit.transformMatrices(LOWS, SPINS, HIGHS)
+PARENTS = numpy.arange(64) // 2 - 1
+WORLDS = [
+    (PARENTS, NODES[0], NODES[1]), (PARENTS.tolist(), NODES[0]), (PARENTS, NODES[0], NODES[1], MATRIX_OUT),
+    (PARENTS[::-1], NODES[0]), (PARENTS, NODES[0][:, :3]), (PARENTS.astype(float), NODES[0]),
+    (PARENTS, NODES[0], NODES[1][:3]), (PARENTS, NODES[0], None, MATRIX_OUT),
+]
+
+
 def resident_kib():
     with open('/proc/self/status') as status:
         for line in status:
@@ -93,7 +112,8 @@ def main():
              (planesieve.planeCull, TABLES + [(CUBE, CUBE[:, :3], 0.5), (CUBE, CUBE, NAN)]),
              (planesieve.planeCullBoxes, BOXES), (planesieve.planeCullMany, POINT_TABLES),
              (affinekit.transMatrices, MATRIX_TABLES), (affinekit.scaleMatrices, MATRIX_TABLES),
-             (affinekit.rotMatrices, MATRIX_TABLES)]
+             (affinekit.rotMatrices, MATRIX_TABLES), (affinekit.transformMatrix, NODE_FIELDS),
+             (affinekit.transformMatrices, NODE_TABLES), (affinekit.worldMatrices, WORLDS)]
     for function, argument_lists in plans:  # warm every path and cache first
         soak(function, argument_lists, 10 * len(argument_lists))
     gc.collect()
@@ -105,7 +125,7 @@ def main():
         failures = soak(function, argument_lists, calls)
         seconds = timeit.default_timer() - began
         gc.collect()
-        print('%-12s %8d calls (%7d raised) in %5.1f s: resident %d -> %d KiB (%+d KiB)' % (
+        print('%-17s %8d calls (%7d raised) in %5.1f s: resident %d -> %d KiB (%+d KiB)' % (
             function.__name__, calls, failures, seconds, before, resident_kib(),
             resident_kib() - before))
     print('resident at end: %d KiB (%+d KiB in all)' % (resident_kib(), resident_kib() - start_kib))
