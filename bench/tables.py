@@ -81,11 +81,11 @@ def measure(options):
             slow = dict(timing, repeat=1) if count >= 10 ** 5 else timing
             native = best_ns(table_function, (table,), **timing) / count
             reused = best_ns(lambda t: table_function(t, out=out), (table,), **timing) / count
-            floor = best_ns(floor().floorTables, (table, sin_cos), **timing) / count
+            floor_ns = best_ns(floor().floorTables, (table, sin_cos), **timing) / count
             loop = best_ns(loop_into_buffers, (single, table, out[0], out[1]), **slow) / count
             formulated = best_ns(formulation, (table,), **timing) / count
-            rows.append([name, '%d' % count, '%.1f' % native, '%.1f' % reused, '%.1f' % floor,
-                         '%.0f' % loop, '%.1f' % formulated, '%.2f' % (native / floor),
+            rows.append([name, '%d' % count, '%.1f' % native, '%.1f' % reused, '%.1f' % floor_ns,
+                         '%.0f' % loop, '%.1f' % formulated, '%.2f' % (native / floor_ns),
                          '%.0f' % (loop / native), '%.1f' % (formulated / native)])
     return rows
 
