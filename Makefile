@@ -174,7 +174,8 @@ $(addprefix check-compilers-,$(INTERPRETERS)): check-compilers-%: check-warnings
 
 # ------------------------------------------------------------ memory checks
 
-# The whole suite against a build with AddressSanitizer and UBSan. The
+# The whole suite against a build with AddressSanitizer and UBSan, a hundred
+# examples a property unless HYPOTHESIS_PROFILE says otherwise. The
 # interpreter is not instrumented: the runtime is preloaded, leak detection
 # (which would report the interpreter's own) is off, and output is captured
 # at the sys level only, so that a report reaches the terminal. PYTHONMALLOC
@@ -188,7 +189,7 @@ $(addprefix check-memory-,$(INTERPRETERS)): check-memory-%: $(INSTALLED)
 	CFLAGS="$(SANITIZE) -g" LDFLAGS="$(SANITIZE)" $(PY_$*) setup.py --quiet build_ext --force \
 		--build-lib $(abspath build/asan-$*) --build-temp $(abspath build/asan-$*/tmp)
 	cd tests && $(SANITIZER_ENV) PYTHONPATH=$(abspath build/asan-$*) \
-		KESTREL_MODULE_DIR=$(abspath build/asan-$*) \
+		KESTREL_MODULE_DIR=$(abspath build/asan-$*) HYPOTHESIS_PROFILE=$${HYPOTHESIS_PROFILE:-sanitizer} \
 		../$(PY_$*) -m pytest -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
 
 # The whole suite under valgrind's memcheck; valgrind_check.py then fails on
@@ -207,7 +208,7 @@ VALGRIND_KERNELS = $$(cd tests && $(VALGRIND) --log-file=/dev/null ../$(PY_$*) -
 
 $(addprefix check-valgrind-,$(INTERPRETERS)): check-valgrind-%: $(INSTALLED)
 	mkdir -p build && rm -f build/valgrind-$*-*.log
-	cd tests && PYTHONMALLOC=malloc HYPOTHESIS_PROFILE=valgrind $(VALGRIND) \
+	cd tests && PYTHONMALLOC=malloc HYPOTHESIS_PROFILE=valgrind KESTREL_THREAD_ROUNDS=10 $(VALGRIND) \
 		--log-file=$(abspath build/valgrind-$*-all.log) \
 		../$(PY_$*) -m pytest -p no:cacheprovider --capture=sys -m 'not reruns' $(PYTEST_ARGS)
 	for kernel in $(VALGRIND_KERNELS); do \

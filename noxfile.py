@@ -49,7 +49,12 @@ def pyenv_interpreters():
 os.environ['PATH'] = os.pathsep.join([os.environ.get('PATH', '')] + pyenv_interpreters())
 FOUND = [python for python, _, _ in NUMPY if shutil.which('python' + python)]
 
-COMBINATIONS = [nox.param(python, numpy, id='%s-numpy%s' % (python, numpy))
+# Each entry is tagged with its role, so that a run can name an entry by
+# role (nox -t 2.7-oldest) whatever release setup.py's table gives it.
+COMBINATIONS = [nox.param(python, numpy, id='%s-numpy%s' % (python, numpy),
+                          tags=['%s-%s' % (python, role) for role, release in (('oldest', oldest),
+                                                                              ('newest', NEWEST_NUMPY[python]))
+                                if release == numpy])
                 for python, _, oldest in NUMPY if python in FOUND
                 for numpy in sorted({oldest, NEWEST_NUMPY[python]})]
 
@@ -99,7 +104,7 @@ def suite(session, numpy):
 STALE_BUILD_PYTHON = next((python for python in ('3.12', '3.11') if python in FOUND), None)
 
 
-@nox.session(python=STALE_BUILD_PYTHON or False)
+@nox.session(python=STALE_BUILD_PYTHON or False, tags=['stale-build'])
 def stale_build(session):
     """A module built against numpy 1.x, then installed again against numpy 2
     from the same folder, must be rebuilt, and so import."""
@@ -117,7 +122,7 @@ def stale_build(session):
                 'print(numpy.__version__, affinekit.transMatrix([1.0])[0][3])')
 
 
-@nox.session(python=False)
+@nox.session(python=False, tags=['table'])
 def table(session):
     """The recorded outcomes as a Markdown table."""
     rows = []

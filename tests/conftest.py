@@ -22,8 +22,13 @@ settings.register_profile('fuzz', max_examples=100000, deadline=None,
                           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 # The build matrix's entries call every function with a few examples each.
 settings.register_profile('quick', max_examples=20, deadline=None, phases=NO_SHRINKING)
-# Under valgrind everything runs some fifty times slower.
-settings.register_profile('valgrind', max_examples=40, deadline=None,
+# The sanitizer runs (make check-memory) look for memory faults on every
+# path, which a hundred examples a property reach; their allocator makes
+# example generation, the most of a run, several times slower.
+settings.register_profile('sanitizer', max_examples=100, deadline=None, phases=NO_SHRINKING)
+# Under valgrind everything runs some fifty times slower: a few examples a
+# property take every path.
+settings.register_profile('valgrind', max_examples=10, deadline=None,
                           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 settings.load_profile(os.environ.get('HYPOTHESIS_PROFILE', 'ci' if os.environ.get('CI') else 'default'))
 
