@@ -156,14 +156,15 @@ matrix: $(VENV_matrix)/.ready
 # ------------------------------------------------------- compiler checks
 
 # Both compilers, warnings as errors; then the whole suite against the
-# clang++ build. Debian's clang is installed when it is missing.
+# clang++ build. Flags go in CFLAGS and CXXFLAGS alike: Python 2's distutils
+# compiles C++ with CFLAGS, setuptools' own distutils with CXXFLAGS. Debian's clang is installed when it is missing.
 clang:
 	@command -v clang++ >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq clang; }
 
 # check-warnings-py2/-py3: the builds alone, without the suite.
 $(addprefix check-warnings-,$(INTERPRETERS)): check-warnings-%: $(INSTALLED) clang
 	for compiler in g++ clang++; do \
-		CC=$$compiler CXX=$$compiler LDSHARED="$$compiler -shared" CFLAGS=-Werror \
+		CC=$$compiler CXX=$$compiler LDSHARED="$$compiler -shared" CFLAGS="-O3 -Werror" CXXFLAGS="-O3 -Werror" \
 		$(PY_$*) setup.py --quiet build_ext --force --build-lib $(abspath build/$$compiler-$*) \
 			--build-temp $(abspath build/$$compiler-$*/tmp) || exit 1; \
 	done
@@ -186,10 +187,12 @@ SANITIZER_ENV := LD_PRELOAD=$$(gcc -print-file-name=libasan.so) PYTHONMALLOC=mal
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 $(addprefix check-memory-,$(INTERPRETERS)): check-memory-%: $(INSTALLED)
-	CFLAGS="$(SANITIZE) -g" LDFLAGS="$(SANITIZE)" $(PY_$*) setup.py --quiet build_ext --force \
+	CFLAGS="$(SANITIZE) -g -O1" CXXFLAGS="$(SANITIZE) -g -O1" LDFLAGS="$(SANITIZE)" \
+		$(PY_$*) setup.py --quiet build_ext --force \
 		--build-lib $(abspath build/asan-$*) --build-temp $(abspath build/asan-$*/tmp)
 	cd tests && $(SANITIZER_ENV) PYTHONPATH=$(abspath build/asan-$*) \
-		KESTREL_MODULE_DIR=$(abspath build/asan-$*) HYPOTHESIS_PROFILE=$${HYPOTHESIS_PROFILE:-sanitizer} \
+		KESTREL_MODULE_DIR=$(abspath build/asan-$*) KESTREL_SANITIZED=1 \
+		HYPOTHESIS_PROFILE=$${HYPOTHESIS_PROFILE:-sanitizer} \
 		../$(PY_$*) -m pytest -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
 
 # The whole suite under valgrind's memcheck; valgrind_check.py then fails on

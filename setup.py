@@ -63,9 +63,11 @@ class BuildCpp(build_ext):
 
     def build_extensions(self):
         import numpy  # only now: a build environment may provide it late
-        for flag in C_ONLY_FLAGS:
-            while flag in self.compiler.compiler_so:
-                self.compiler.compiler_so.remove(flag)
+        # setuptools' own distutils compiles C++ with compiler_so_cxx.
+        for command in (self.compiler.compiler_so, getattr(self.compiler, 'compiler_so_cxx', [])):
+            for flag in C_ONLY_FLAGS:
+                while flag in command:
+                    command.remove(flag)
         # build_ext has put the interpreter's include folders in include_dirs.
         system_includes = list(self.include_dirs) + [numpy.get_include()]
         for extension in self.extensions:
@@ -86,6 +88,8 @@ class BuildCpp(build_ext):
             sys.version, sys.executable, str(sysconfig.get_config_var('EXT_SUFFIX')),
             numpy.__version__, numpy.get_include(),
             ' '.join(self.compiler.compiler_so), ' '.join(self.compiler.linker_so),
+            ' '.join(getattr(self.compiler, 'compiler_so_cxx', [])),
+            ' '.join(getattr(self.compiler, 'linker_so_cxx', [])),
         ] + [' '.join(extension.extra_compile_args + extension.extra_link_args)
              + repr(extension.define_macros) for extension in self.extensions]) + '\n'
 

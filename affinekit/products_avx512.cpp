@@ -25,8 +25,12 @@ namespace {
 
 #define KERNEL_TARGET __attribute__((target("avx512f")))
 
-// Element k of each 256-bit half, in all four of its lanes.
-constexpr int kEveryLane[4] = {0x00, 0x55, 0xaa, 0xff};
+// Element K of each 256-bit half, in all four of its lanes (an immediate,
+// hence a template parameter).
+template <int K>
+KERNEL_TARGET inline __m512d everyLane(__m512d pair) {
+    return _mm512_permutex_pd(pair, K * 0x55);
+}
 
 struct Avx512Product {
     KERNEL_TARGET static void multiply(const double* a, const double* b, double* p) {
@@ -39,11 +43,10 @@ struct Avx512Product {
         for (int i = 0; i < 2; ++i) {
             const __m512d pair = _mm512_loadu_pd(a + 8 * i);
             rows[i] = _mm512_add_pd(
-                _mm512_add_pd(
-                    _mm512_add_pd(_mm512_mul_pd(_mm512_permutex_pd(pair, kEveryLane[0]), rowsOfB[0]),
-                                  _mm512_mul_pd(_mm512_permutex_pd(pair, kEveryLane[1]), rowsOfB[1])),
-                    _mm512_mul_pd(_mm512_permutex_pd(pair, kEveryLane[2]), rowsOfB[2])),
-                _mm512_mul_pd(_mm512_permutex_pd(pair, kEveryLane[3]), rowsOfB[3]));
+                _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(everyLane<0>(pair), rowsOfB[0]),
+                                            _mm512_mul_pd(everyLane<1>(pair), rowsOfB[1])),
+                              _mm512_mul_pd(everyLane<2>(pair), rowsOfB[2])),
+                _mm512_mul_pd(everyLane<3>(pair), rowsOfB[3]));
         }
         _mm512_storeu_pd(p, rows[0]);
         _mm512_storeu_pd(p + 8, rows[1]);

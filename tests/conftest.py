@@ -53,6 +53,14 @@ def pytest_sessionstart(session):
             if os.path.dirname(os.path.abspath(module.__file__)) != os.path.abspath(expected):
                 raise pytest.UsageError('%s was imported from %s, not %s'
                                         % (module.__name__, module.__file__, expected))
+            # A sanitizer run must test an instrumented build (flags that never
+            # reached the compiler would leave only the preloaded runtime).
+            if os.environ.get('KESTREL_SANITIZED') and '__asan_' not in undefined_symbols(module):
+                raise pytest.UsageError('%s is not built with AddressSanitizer' % module.__file__)
+
+
+def undefined_symbols(module):
+    return subprocess.check_output(['nm', '-u', module.__file__]).decode()
 
 
 PY2 = sys.version_info[0] < 3
