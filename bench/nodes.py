@@ -9,17 +9,13 @@ reused.
 """
 from __future__ import division, print_function
 
-import argparse
 import collections
 import json
-import os
-import subprocess
-import sys
 
 import numpy
 
 import affinekit
-from run import best_ns, describe_machine, parse_options, print_rows
+from run import best_ns, describe_machine, kernel_options, parse_options, print_rows, run_kernel
 
 SIZES = (10 ** 2, 10 ** 4, 10 ** 6)
 DEPTH = 8
@@ -103,13 +99,6 @@ def kernel_timings(sizes, timing):
     return results
 
 
-def run_kernel(kernel, options):
-    command = [sys.executable, os.path.abspath(__file__), '--kernel-only', '--sample', str(options.sample),
-               '--repeat', str(options.repeat)] + (['--quick'] if options.quick else [])
-    output = subprocess.check_output(command, env=dict(os.environ, AFFINEKIT_KERNEL=kernel))
-    return {int(count): row for count, row in json.loads(output.decode()).items()}
-
-
 def numpy_timings(sizes, timing):
     rows = {}
     for count in sizes:
@@ -148,8 +137,7 @@ def print_table(formulated, per_kernel, markdown):
 
 
 def main():
-    options = parse_options(__doc__, 'short samples, no 10^6 nodes', lambda parser: parser.add_argument(
-        '--kernel-only', action='store_true', help=argparse.SUPPRESS))
+    options = parse_options(__doc__, 'short samples, no 10^6 nodes', kernel_options)
     timing = dict(sample_seconds=options.sample, repeat=options.repeat)
     sizes = SIZES[:2] if options.quick else SIZES
     if options.kernel_only:
@@ -159,7 +147,8 @@ def main():
     print('ns per node, best of %d samples, out= buffers reused; kernels: %s (best: %s)'
           % (options.repeat, ', '.join(affinekit.kernels), affinekit.kernels[-1]))
     print()
-    per_kernel = collections.OrderedDict((kernel, run_kernel(kernel, options)) for kernel in affinekit.kernels)
+    per_kernel = collections.OrderedDict(
+        (kernel, run_kernel(__file__, 'AFFINEKIT_KERNEL', kernel, options)) for kernel in affinekit.kernels)
     print_table(numpy_timings(sizes, timing), per_kernel, options.markdown)
 
 

@@ -9,9 +9,11 @@ call; a sample lasts at least --sample seconds.
 from __future__ import division, print_function
 
 import argparse
+import json
 import math
 import os
 import platform
+import subprocess
 import sys
 import timeit
 
@@ -255,6 +257,20 @@ def describe_machine():
     if glm is not None:
         versions.append('PyGLM %s' % glm.version.split()[-1])
     return '%s; %s' % (', '.join(versions), cpu)
+
+
+def kernel_options(parser):
+    """The hidden option of a benchmark that times one kernel (run_kernel)."""
+    parser.add_argument('--kernel-only', action='store_true', help=argparse.SUPPRESS)
+
+
+def run_kernel(script, variable, kernel, options):
+    """The timings script prints with --kernel-only, in a process of its own
+    whose kernel the variable forces (a kernel is chosen once, at import)."""
+    command = [sys.executable, os.path.abspath(script), '--kernel-only', '--sample', str(options.sample),
+               '--repeat', str(options.repeat)] + (['--quick'] if options.quick else [])
+    output = subprocess.check_output(command, env=dict(os.environ, **{variable: kernel}))
+    return {int(count): row for count, row in json.loads(output.decode()).items()}
 
 
 def parse_options(description, quick_help, extra=None):

@@ -11,19 +11,15 @@ Each kernel is timed in a process of its own (PLANESIEVE_KERNEL).
 """
 from __future__ import division, print_function
 
-import argparse
 import collections
 import json
 import math
-import os
-import subprocess
-import sys
 
 import numpy
 
 import planesieve
 
-from run import best_ns, describe_machine, floor, parse_options, print_rows
+from run import best_ns, describe_machine, floor, kernel_options, parse_options, print_rows, run_kernel
 
 SIZES = (10 ** 3, 10 ** 4, 10 ** 6)
 
@@ -86,13 +82,6 @@ def kernel_timings(sizes, timing):
     return results
 
 
-def run_kernel(kernel, options):
-    command = [sys.executable, os.path.abspath(__file__), '--kernel-only', '--sample', str(options.sample),
-               '--repeat', str(options.repeat)] + (['--quick'] if options.quick else [])
-    output = subprocess.check_output(command, env=dict(os.environ, PLANESIEVE_KERNEL=kernel))
-    return {int(count): row for count, row in json.loads(output.decode()).items()}
-
-
 def shared_timings(sizes, timing):
     planes = perspective_frustum()
     rows = {}
@@ -132,8 +121,7 @@ def print_table(shared, per_kernel, markdown):
 
 
 def main():
-    options = parse_options(__doc__, 'short samples, no 10^6 boxes', lambda parser: parser.add_argument(
-        '--kernel-only', action='store_true', help=argparse.SUPPRESS))
+    options = parse_options(__doc__, 'short samples, no 10^6 boxes', kernel_options)
     timing = dict(sample_seconds=options.sample, repeat=options.repeat)
     sizes = SIZES[:2] if options.quick else SIZES
     if options.kernel_only:
@@ -144,7 +132,7 @@ def main():
           % (options.repeat, ', '.join(planesieve.kernels), planesieve.kernels[-1]))
     print()
     per_kernel = collections.OrderedDict(
-        (kernel, run_kernel(kernel, options)) for kernel in planesieve.kernels)
+        (kernel, run_kernel(__file__, 'PLANESIEVE_KERNEL', kernel, options)) for kernel in planesieve.kernels)
     print_table(shared_timings(sizes, timing), per_kernel, options.markdown)
 
 
