@@ -72,7 +72,13 @@ def assert_only_export_is_entry_point(module):
         output = subprocess.check_output(['nm', '-D', '--defined-only', module.__file__])
     except OSError:
         pytest.skip('nm is not available')
-    symbols = [line.split()[-1] for line in output.decode().splitlines() if line.strip()]
+    entries = [line.split() for line in output.decode().splitlines() if line.strip()]
+    if os.environ.get('KESTREL_SANITIZED'):
+        # The sanitizer build, optimised less, keeps some standard library
+        # templates out of line: weak symbols the standard library declares
+        # visible. The plain build inlines them and has none.
+        entries = [entry for entry in entries if entry[-2] not in ('W', 'V')]
+    symbols = [entry[-1] for entry in entries]
     entry_point = ('init' if PY2 else 'PyInit_') + module.__name__
     assert symbols == [entry_point]
 
