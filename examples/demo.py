@@ -55,3 +55,11 @@ print('planeCullBoxes(cube frustum, 3 boxes) ->', planesieve.planeCullBoxes(frus
 forward, inverse = affinekit.rotMatrices([[0, 0, 1, math.pi / 2], [1, 0, 0, 0], [0, 1, 0, math.pi]])
 print('rotMatrices(3 rows) -> two arrays of shape', forward.shape, '; row 1 is the identity:',
       bool((forward[1] == numpy.eye(4)).all()))
+
+# A body, an arm on it and a hand on the arm: node transforms, then world matrices.
+forwards, inverses = affinekit.transformMatrices(
+    translations=[[0, 0, -5], [2, 0, 0], [0, 1, 0]], rotations=[[0, 1, 0, 0.5], [0, 0, 1, 0], [1, 0, 0, 0]],
+    scales=[[1, 1, 1], [0.5, 0.5, 0.5], [1, 1, 1]])
+world, worldInverse = affinekit.worldMatrices([-1, 0, 1], forwards, inverses)
+print("worldMatrices(3 nodes) -> the hand's origin in the world:",
+      numpy.array([0.0, 0.0, 0.0, 1.0]).dot(world[2]).round(6), '(kernel %s)' % affinekit.kernel)
