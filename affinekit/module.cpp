@@ -32,12 +32,7 @@ bool chooseKernel(PyObject* module) {
         &kernels::kScalarKernel, nullptr, nullptr, nullptr,
 #endif
     };
-    const kernels::Kernel* const chosen = kestrel_native::chooseKernel(module, "AFFINEKIT_KERNEL", byTarget);
-    if (chosen == nullptr) {
-        return false;
-    }
-    gKernel = chosen;
-    return true;
+    return kestrel_native::chooseKernel(module, "AFFINEKIT_KERNEL", byTarget, gKernel);
 }
 
 PyCFunction withKeywords(PyObject* (*function)(PyObject*, PyObject*, PyObject*)) {

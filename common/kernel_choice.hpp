@@ -45,45 +45,51 @@ std::vector<const Kernel*> supportedKernels(const KernelsByTarget<Kernel>& kerne
     return supported;
 }
 
-// The kernel to use: the best supported, or the one the variable names.
-// Sets the module's kernel and kernels; null with ImportError (a kernel the
-// CPU does not support) or another error set when the import must fail.
+// Sets chosen to the kernel to use: the best supported, or the one the
+// variable names; sets the module's kernel and kernels. False, chosen left
+// as it was, with ImportError (a kernel the CPU does not support) or another
+// error set when the import must fail.
 template <class Kernel>
-const Kernel* chooseKernel(PyObject* module, const char* variable, const KernelsByTarget<Kernel>& kernels) {
+bool chooseKernel(PyObject* module, const char* variable, const KernelsByTarget<Kernel>& kernels,
+                  const Kernel*& chosen) {
     const std::vector<const Kernel*> supported = supportedKernels(kernels);
     OwnedRef names(PyTuple_New(static_cast<Py_ssize_t>(supported.size())));
     if (!names) {
-        return nullptr;
+        return false;
     }
     std::string listed;
     for (std::size_t i = 0; i < supported.size(); ++i) {
         PyObject* const name = newString(supported[i]->name);
         if (name == nullptr) {
-            return nullptr;
+            return false;
         }
         PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), name);
         listed += (i == 0 ? "" : ", ") + std::string(supported[i]->name);
     }
-    const Kernel* chosen = supported.back();
+    const Kernel* choice = supported.back();
     const char* const forced = std::getenv(variable);
     if (forced != nullptr && forced[0] != '\0') {
-        chosen = nullptr;
+        choice = nullptr;
         for (const Kernel* kernel : supported) {
             if (std::strcmp(kernel->name, forced) == 0) {
-                chosen = kernel;
+                choice = kernel;
             }
         }
-        if (chosen == nullptr) {
+        if (choice == nullptr) {
             PyErr_Format(PyExc_ImportError, kUnsupportedKernel, variable, forced, listed.c_str());
-            return nullptr;
+            return false;
         }
     }
     // PyModule_AddObject takes the reference only when it succeeds.
     if (PyModule_AddObject(module, "kernels", names.get()) != 0) {
-        return nullptr;
+        return false;
     }
     names.release();
-    return PyModule_AddStringConstant(module, "kernel", chosen->name) == 0 ? chosen : nullptr;
+    if (PyModule_AddStringConstant(module, "kernel", choice->name) != 0) {
+        return false;
+    }
+    chosen = choice;
+    return true;
 }
 
 }  // namespace kestrel_native
