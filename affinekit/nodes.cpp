@@ -90,12 +90,12 @@ bool nodeChains(const NodeFields& fields, NodeFactors& f) {
 
 // The node's matrices into forward and inverse (16 values each); false, and
 // nothing written, when the node is the identity.
-bool nodeMatrices(const NodeFields& fields, double* forward, double* inverse) {
+bool nodeMatrices(const NodeFields& fields, const affinekit_kernels::Kernel& kernel, double* forward,
+                  double* inverse) {
     NodeFactors factors;
     if (!nodeChains(fields, factors)) {
         return false;
     }
-    const affinekit_kernels::Kernel& kernel = productKernel();
     kernel.chain(factors.forward.factors, factors.forward.count, forward);
     kernel.chain(factors.inverse.factors, factors.inverse.count, inverse);
     return true;
@@ -224,8 +224,9 @@ NodeFields rowFields(const FieldTable (&fields)[kFieldTables], npy_intp row) {
 }
 
 void fillNodes(const FieldTable (&fields)[kFieldTables], npy_intp rows, double* forward, double* inverse) {
+    const affinekit_kernels::Kernel& kernel = productKernel();
     for (npy_intp row = 0; row < rows; ++row, forward += kMatrixValues, inverse += kMatrixValues) {
-        if (!nodeMatrices(rowFields(fields, row), forward, inverse)) {
+        if (!nodeMatrices(rowFields(fields, row), kernel, forward, inverse)) {
             std::memcpy(forward, kIdentity.data(), sizeof(MatrixValues));
             std::memcpy(inverse, kIdentity.data(), sizeof(MatrixValues));
         }
@@ -283,7 +284,7 @@ PyObject* transformMatrix(PyObject*, PyObject* args, PyObject* keywords) {
         return nullptr;
     }
     MatrixValues forward, inverse;
-    if (!nodeMatrices(fields, forward.data(), inverse.data())) {
+    if (!nodeMatrices(fields, productKernel(), forward.data(), inverse.data())) {
         return nonePair();
     }
     return matrixPair(forward, inverse);
