@@ -1,6 +1,9 @@
 #include "arguments.hpp"
 
+#include "matrices.hpp"
+
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace affinekit {
@@ -8,6 +11,10 @@ namespace affinekit {
 namespace {
 
 const char kNotATable[] = "%s takes a table of rows (N x K), not None";
+const char kMatricesShapeError[] = "%s must be %s, not of shape %s";
+const char kMatricesExpected[] = "an (N, 4, 4) table of matrices";
+const char kMatrixOrMatricesExpected[] = "a (4, 4) matrix or an (N, 4, 4) table of matrices";
+constexpr int kMatrixTableDepth = 3;
 constexpr int kTableDepth = 2;
 
 // The first min(length, K) elements of a one-dimensional double array.
@@ -75,6 +82,10 @@ void useArray(PyObject* array, RowTable& table) {
     table.values = kestrel_native::doubleData(array);
     table.rows = PyArray_DIM(view, 0);
     table.width = PyArray_DIM(view, 1);
+}
+
+bool isMatrixShape(PyArrayObject* view, int firstSide) {
+    return PyArray_DIM(view, firstSide) == kMatrixSide && PyArray_DIM(view, firstSide + 1) == kMatrixSide;
 }
 
 }  // namespace
@@ -145,6 +156,41 @@ bool readRowTable(PyObject* object, const char* functionName, RowTable& table) {
         return false;
     }
     useArray(table.converted.get(), table);
+    return true;
+}
+
+bool readMatrices(PyObject* object, const char* name, MatrixTable& table, bool oneForAll) {
+    const char* const expected = oneForAll ? kMatrixOrMatricesExpected : kMatricesExpected;
+    PyObject* array = object;
+    if (!kestrel_native::isReadyDoubleArray(object, kMatrixTableDepth)) {
+        table.converted = kestrel_native::toDoubleArray(object, 0, 0);
+        if (!table.converted) {
+            kestrel_native::nameArgumentError(name, expected);
+            return false;
+        }
+        array = table.converted.get();
+    }
+    PyArrayObject* const view = kestrel_native::asArray(array);
+    const int depth = PyArray_NDIM(view);
+    table.single = oneForAll && depth == kMatrixTableDepth - 1 && isMatrixShape(view, 0);
+    if (!table.single && (depth != kMatrixTableDepth || !isMatrixShape(view, 1))) {
+        PyErr_Format(PyExc_TypeError, kMatricesShapeError, name, expected, kestrel_native::shapeText(view).c_str());
+        return false;
+    }
+    table.values = kestrel_native::doubleData(array);
+    table.count = table.single ? 1 : PyArray_DIM(view, 0);
+    return true;
+}
+
+bool copyMatrices(MatrixTable& table) {
+    const std::size_t count = static_cast<std::size_t>(table.count) * kMatrixValues;
+    table.copy.reset(new (std::nothrow) double[count == 0 ? 1 : count]);
+    if (!table.copy) {
+        PyErr_NoMemory();
+        return false;
+    }
+    std::memcpy(table.copy.get(), table.values, count * sizeof(double));
+    table.values = table.copy.get();
     return true;
 }
 

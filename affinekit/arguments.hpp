@@ -46,6 +46,22 @@ bool copyValues(RowTable& table);
 
 std::size_t tableBytes(const RowTable& table);
 
+// A table of 4x4 matrices, (N, 4, 4), or with oneForAll also a single (4, 4)
+// matrix (single, count 1), and whatever keeps its values alive.
+struct MatrixTable {
+    const double* values = nullptr;
+    npy_intp count = 0;
+    bool single = false;
+    OwnedRef converted;
+    std::unique_ptr<double[]> copy;
+};
+
+// False with TypeError (or numpy's conversion error) naming the argument.
+bool readMatrices(PyObject* object, const char* name, MatrixTable& table, bool oneForAll = false);
+
+// Keeps its own copy of the values (when an output shares memory with them).
+bool copyMatrices(MatrixTable& table);
+
 // Row n's components, the defaults standing in for the columns the table
 // lacks. Element by element rather than a copy of a run-time length, which
 // the compiler makes a library call whose wide stores the reads of the

@@ -34,6 +34,10 @@ extern const char kTransformMatricesDoc[];
 PyObject* worldMatrices(PyObject*, PyObject* args, PyObject* keywords);
 extern const char kWorldMatricesDoc[];
 
+// boxes.cpp: boxes moved by matrices.
+PyObject* transformBoxes(PyObject*, PyObject* args, PyObject* keywords);
+extern const char kTransformBoxesDoc[];
+
 // The kernel every product uses, chosen once at import (module.cpp).
 const affinekit_kernels::Kernel& productKernel();
 

@@ -4,11 +4,8 @@
 #include "matrices.hpp"
 #include "results.hpp"
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <new>
-#include <string>
+#include "arguments.hpp"
+
 #include <vector>
 
 namespace affinekit {
@@ -17,15 +14,20 @@ namespace {
 
 namespace kernels = affinekit_kernels;
 
-constexpr int kMatrixTableDepth = 3;
 constexpr int kParentsDepth = 1;
 
 const char kParentsExpected[] = "a one-dimensional table of integers (N,)";
 const char kParentsNotIntegers[] = "parents must be %s, not of type %s";
 const char kParentError[] = "parents[%ld] is %ld: a parent must be -1 (a root) or an earlier row";
-const char kMatricesShapeError[] = "%s must be an (N, 4, 4) table of matrices, not of shape %s";
-const char kMatricesExpected[] = "an (N, 4, 4) table of matrices";
 const char kCountError[] = "%s has %ld matrices and parents %ld: they must have the same length";
+
+bool checkCount(const MatrixTable& table, const char* name, npy_intp count) {
+    if (table.count != count) {
+        PyErr_Format(PyExc_ValueError, kCountError, name, static_cast<long>(table.count), static_cast<long>(count));
+        return false;
+    }
+    return true;
+}
 
 // parents as the kernels read them, checked: each -1 or an earlier row.
 bool readParents(PyObject* object, std::vector<kernels::Index>& parents) {
@@ -58,60 +60,6 @@ bool readParents(PyObject* object, std::vector<kernels::Index>& parents) {
     return true;
 }
 
-// A table of matrices and whatever keeps its values alive.
-struct MatrixTable {
-    const double* values = nullptr;
-    npy_intp count = 0;
-    OwnedRef converted;
-    std::unique_ptr<double[]> copy;
-};
-
-// The shape of an array, as Python prints a tuple.
-// (snprintf rather than std::to_string, whose digit table the library would
-// export as a unique symbol.)
-std::string shapeText(PyArrayObject* view) {
-    std::string text = "(";
-    for (int d = 0; d < PyArray_NDIM(view); ++d) {
-        char number[32];
-        std::snprintf(number, sizeof(number), "%s%ld", d == 0 ? "" : ", ", static_cast<long>(PyArray_DIM(view, d)));
-        text += number;
-    }
-    return text + (PyArray_NDIM(view) == 1 ? ",)" : ")");
-}
-
-bool readMatrices(PyObject* object, const char* name, MatrixTable& table) {
-    PyObject* array = object;
-    if (!kestrel_native::isReadyDoubleArray(object, kMatrixTableDepth)) {
-        table.converted = kestrel_native::toDoubleArray(object, 0, 0);
-        if (!table.converted) {
-            kestrel_native::nameArgumentError(name, kMatricesExpected);
-            return false;
-        }
-        array = table.converted.get();
-    }
-    PyArrayObject* const view = kestrel_native::asArray(array);
-    if (PyArray_NDIM(view) != kMatrixTableDepth || PyArray_DIM(view, 1) != kMatrixSide ||
-        PyArray_DIM(view, 2) != kMatrixSide) {
-        PyErr_Format(PyExc_TypeError, kMatricesShapeError, name, shapeText(view).c_str());
-        return false;
-    }
-    table.values = kestrel_native::doubleData(array);
-    table.count = PyArray_DIM(view, 0);
-    return true;
-}
-
-bool copyMatrices(MatrixTable& table) {
-    const std::size_t count = static_cast<std::size_t>(table.count) * kMatrixValues;
-    table.copy.reset(new (std::nothrow) double[count == 0 ? 1 : count]);
-    if (!table.copy) {
-        PyErr_NoMemory();
-        return false;
-    }
-    std::memcpy(table.copy.get(), table.values, count * sizeof(double));
-    table.values = table.copy.get();
-    return true;
-}
-
 // An output may be its own input exactly (the kernels read row n of an input
 // before they write row n of its output); an input that shares memory with
 // an output in any other way is copied first.
@@ -132,14 +80,6 @@ bool copyInputsSharedWith(MatrixTable* inputs[2], double* outputs[2], npy_intp c
                 break;
             }
         }
-    }
-    return true;
-}
-
-bool checkCount(const MatrixTable& table, const char* name, npy_intp count) {
-    if (table.count != count) {
-        PyErr_Format(PyExc_ValueError, kCountError, name, static_cast<long>(table.count), static_cast<long>(count));
-        return false;
     }
     return true;
 }

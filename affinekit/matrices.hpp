@@ -12,7 +12,8 @@
 #ifndef KESTREL_AFFINEKIT_MATRICES_HPP
 #define KESTREL_AFFINEKIT_MATRICES_HPP
 
-#include <algorithm>
+#include "../common/vectors.hpp"
+
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -118,30 +119,9 @@ inline bool isNoRotation(double angle) {
     return remainder < kNoRotationThreshold;
 }
 
-// When the squared length of a finite, non-zero vector leaves the normal
-// double range, the plain formula would refuse it or collapse it to zero.
-// Scaling every component by the same power of two is exact and brings the
-// largest one into [0.5, 1), so the squared length is normal.
-inline void rescaleIfOutOfRange(double& x, double& y, double& z, double squaredLength) {
-    const int kind = std::fpclassify(squaredLength);
-    const bool outOfRange = kind == FP_ZERO || kind == FP_SUBNORMAL || kind == FP_INFINITE;
-    if (!outOfRange || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
-        return;
-    }
-    const double largest = std::max({std::fabs(x), std::fabs(y), std::fabs(z)});
-    if (largest == 0.0) {
-        return;
-    }
-    int exponent = 0;
-    std::frexp(largest, &exponent);
-    x = std::ldexp(x, -exponent);
-    y = std::ldexp(y, -exponent);
-    z = std::ldexp(z, -exponent);
-}
-
 // Makes the axis unit length; false for an axis of length zero.
 inline bool normaliseAxis(double& x, double& y, double& z) {
-    rescaleIfOutOfRange(x, y, z, x * x + y * y + z * z);
+    kestrel_native::rescaleIfOutOfRange(x, y, z, x * x + y * y + z * z);
     const double length = std::sqrt(x * x + y * y + z * z);
     if (length == 0.0) {
         return false;

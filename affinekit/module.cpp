@@ -7,8 +7,9 @@
 //
 // This folder keeps one concern a file: matrices.hpp (the elementary
 // transforms), arguments (the readers), results (new matrices and out=),
-// products*.cpp (the product kernels), and the Python-visible functions in
-// single.cpp, tables.cpp, nodes.cpp and hierarchy.cpp.
+// products*.cpp and boxes_scalar.cpp (the kernels: products and boxes), and
+// the Python-visible functions in single.cpp, tables.cpp, nodes.cpp,
+// hierarchy.cpp and boxes.cpp.
 #define KESTREL_MODULE_FILE
 #include "../common/kernel_choice.hpp"
 #include "../common/numpy_module.hpp"
@@ -51,6 +52,7 @@ PyMethodDef kMethods[] = {
     {"transformMatrix", withKeywords(transformMatrix), kKeywords, kTransformMatrixDoc},
     {"transformMatrices", withKeywords(transformMatrices), kKeywords, kTransformMatricesDoc},
     {"worldMatrices", withKeywords(worldMatrices), kKeywords, kWorldMatricesDoc},
+    {"transformBoxes", withKeywords(transformBoxes), kKeywords, kTransformBoxesDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -32,6 +32,31 @@ struct WorldJob {
     double* worldInverse;
 };
 
+// Boxes moved by matrices: box n (row n of lows and of highs, rows of 3 or 4
+// values, the first three read) by the matrix at matrices + n *
+// matrixStride (16 for one matrix a box, 0 for one matrix for all). Row n
+// of worldLows and of worldHighs (rows of 3) receives, for each coordinate
+// j, the smallest and the largest over the box's 8 corners (x, y, z) of
+//     ((x*M[0][j] + y*M[1][j]) + z*M[2][j]) + M[3][j],
+// never fused, corners whose value is NaN left out (NaN when all are). The
+// outputs share no memory with the inputs.
+struct BoxJob {
+    const double* matrices;
+    Index matrixStride;
+    const double* lows;
+    Index lowWidth;
+    const double* highs;
+    Index highWidth;
+    double* worldLows;
+    double* worldHighs;
+};
+
+// The reference for box n (boxes_scalar.cpp). Each term's larger product
+// (and smaller one) is chosen as the x86 max (min) chooses, the second when
+// either is NaN, so that every kernel gives the same bits.
+void referenceBox(const BoxJob& job, Index box);
+void referenceBoxes(const BoxJob& job, Index begin, Index end);
+
 struct Kernel {
     const char* name;
     // p = a . b; p may be a or b.
@@ -40,6 +65,8 @@ struct Kernel {
     // right, count >= 1; out shares no memory with the factors.
     void (*chain)(const double* const* factors, int count, double* out);
     void (*world)(const WorldJob& job);
+    // Fills rows [begin, end) of the job's outputs.
+    void (*boxes)(const BoxJob& job, Index begin, Index end);
 };
 
 extern const Kernel kScalarKernel;

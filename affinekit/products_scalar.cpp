@@ -28,6 +28,7 @@ struct ScalarProduct {
 
 }  // namespace
 
-const Kernel kScalarKernel = {"scalar", ScalarProduct::multiply, chainOf<ScalarProduct>, worldOf<ScalarProduct>};
+const Kernel kScalarKernel = {"scalar", ScalarProduct::multiply, chainOf<ScalarProduct>, worldOf<ScalarProduct>,
+                                referenceBoxes};
 
 }  // namespace affinekit_kernels

@@ -37,13 +37,38 @@ struct Sse2Product {
     }
 };
 
+// A box's coordinates as two registers of two: (x, y) and (z, unused).
+struct Sse2Box {
+    static constexpr int kRegs = 2;
+    using Reg = __m128d;
+
+    KERNEL_TARGET static Reg load(const double* values) { return _mm_loadu_pd(values); }
+    KERNEL_TARGET static Reg broadcast(double value) { return _mm_set1_pd(value); }
+    KERNEL_TARGET static Reg mul(Reg a, Reg b) { return _mm_mul_pd(a, b); }
+    KERNEL_TARGET static Reg add(Reg a, Reg b) { return _mm_add_pd(a, b); }
+    KERNEL_TARGET static Reg max(Reg a, Reg b) { return _mm_max_pd(a, b); }
+    KERNEL_TARGET static Reg min(Reg a, Reg b) { return _mm_min_pd(a, b); }
+    KERNEL_TARGET static bool anyNan(const Reg* smallest, const Reg* largest) {
+        const int xy = _mm_movemask_pd(_mm_or_pd(_mm_cmpunord_pd(smallest[0], smallest[0]),
+                                                 _mm_cmpunord_pd(largest[0], largest[0])));
+        const int z = _mm_movemask_pd(_mm_or_pd(_mm_cmpunord_pd(smallest[1], smallest[1]),
+                                                _mm_cmpunord_pd(largest[1], largest[1])));
+        return (xy | (z & 1)) != 0;
+    }
+    KERNEL_TARGET static void storeThree(double* to, const Reg* regs, bool) {
+        _mm_storeu_pd(to, regs[0]);
+        _mm_store_sd(to + 2, regs[1]);
+    }
+};
+
 #include "product_body.hpp"
+#include "box_body.hpp"
 
 #undef KERNEL_TARGET
 
 }  // namespace
 
-const Kernel kSse2Kernel = {"sse2", Sse2Product::multiply, chainOf<Sse2Product>, worldOf<Sse2Product>};
+const Kernel kSse2Kernel = {"sse2", Sse2Product::multiply, chainOf<Sse2Product>, worldOf<Sse2Product>, boxesOf<Sse2Box>};
 
 }  // namespace affinekit_kernels
 

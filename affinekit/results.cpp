@@ -6,41 +6,97 @@ namespace affinekit {
 
 namespace {
 
-const char kOutPairError[] = "out must be a pair of float64 arrays (forward, inverse)";
-const char kOutShapeError[] = "out arrays must have shape (%ld, 4, 4)";
 const char kOutLayoutError[] = "out arrays must be writeable, C-contiguous and aligned";
 const char kOutSharedError[] = "out arrays must not share memory";
 const char kOutNoInverseError[] = "out must be a pair (forward, None) when there are no inverses";
 constexpr int kMatrixTableDepth = 3;
 
-PyArrayObject* matrixTableOf(PyObject* object) {
-    return PyArray_Check(object) ? kestrel_native::asArray(object) : nullptr;
+// Tables of rows, each row of the given shape (one or two dimensions).
+struct TableShape {
+    int depth;
+    npy_intp rowDims[2];
+    const char* pairError;   // TypeError: out is not a pair of such arrays
+    const char* shapeError;  // ValueError, with %ld for the row count
+};
+
+const TableShape kMatrixTableShape = {kMatrixTableDepth, {kMatrixSide, kMatrixSide},
+                                      "out must be a pair of float64 arrays (forward, inverse)",
+                                      "out arrays must have shape (%ld, 4, 4)"};
+const TableShape kBoxTableShape = {2, {kBoxColumns, 0},
+                                   "out must be a pair of float64 arrays (worldLows, worldHighs)",
+                                   "out arrays must have shape (%ld, 3)"};
+
+std::size_t tableBytes(const TableShape& shape, npy_intp rows) {
+    std::size_t values = static_cast<std::size_t>(rows);
+    for (int d = 1; d < shape.depth; ++d) {
+        values *= static_cast<std::size_t>(shape.rowDims[d - 1]);
+    }
+    return values * sizeof(double);
 }
 
-OwnedRef newMatrixTable(npy_intp rows) {
-    npy_intp dims[3] = {rows, kMatrixSide, kMatrixSide};
-    OwnedRef table(PyArray_SimpleNew(kMatrixTableDepth, dims, NPY_DOUBLE));
+OwnedRef newTable(const TableShape& shape, npy_intp rows) {
+    npy_intp dims[3] = {rows, shape.rowDims[0], shape.rowDims[1]};
+    OwnedRef table(PyArray_SimpleNew(shape.depth, dims, NPY_DOUBLE));
     if (!table) {
         PyErr_SetString(PyExc_MemoryError, kMatrixCreationFailed);
     }
     return table;
 }
 
-bool checkOutTable(PyObject* array, npy_intp rows) {
-    PyArrayObject* const view = matrixTableOf(array);
+bool checkOutTable(PyObject* array, const TableShape& shape, npy_intp rows) {
+    PyArrayObject* const view = PyArray_Check(array) ? kestrel_native::asArray(array) : nullptr;
     if (view == nullptr || PyArray_TYPE(view) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(view)) {
-        PyErr_SetString(PyExc_TypeError, kOutPairError);
+        PyErr_SetString(PyExc_TypeError, shape.pairError);
         return false;
     }
-    if (PyArray_NDIM(view) != kMatrixTableDepth || PyArray_DIM(view, 0) != rows ||
-        PyArray_DIM(view, 1) != kMatrixSide || PyArray_DIM(view, 2) != kMatrixSide) {
-        PyErr_Format(PyExc_ValueError, kOutShapeError, static_cast<long>(rows));
+    bool shapeMatches = PyArray_NDIM(view) == shape.depth && PyArray_DIM(view, 0) == rows;
+    for (int d = 1; shapeMatches && d < shape.depth; ++d) {
+        shapeMatches = PyArray_DIM(view, d) == shape.rowDims[d - 1];
+    }
+    if (!shapeMatches) {
+        PyErr_Format(PyExc_ValueError, shape.shapeError, static_cast<long>(rows));
         return false;
     }
     if (!PyArray_ISCARRAY(view)) {
         PyErr_SetString(PyExc_ValueError, kOutLayoutError);
         return false;
     }
+    return true;
+}
+
+// out: None for two new tables, else a pair of existing writeable, aligned,
+// C-contiguous float64 arrays of that shape that do not share memory,
+// checked before anything is written. With noSecond, the second of the
+// pair is None (and must be None in out).
+bool tablePair(PyObject* out, const TableShape& shape, npy_intp rows, OwnedRef& first, OwnedRef& second,
+               bool noSecond) {
+    if (out == Py_None) {
+        first = newTable(shape, rows);
+        if (!first) {
+            return false;
+        }
+        second = noSecond ? kestrel_native::newReference(Py_None) : newTable(shape, rows);
+        return static_cast<bool>(second);
+    }
+    if (!PyTuple_Check(out) || PyTuple_GET_SIZE(out) != 2) {
+        PyErr_SetString(PyExc_TypeError, noSecond ? kOutNoInverseError : shape.pairError);
+        return false;
+    }
+    PyObject* const given[2] = {PyTuple_GET_ITEM(out, 0), PyTuple_GET_ITEM(out, 1)};
+    if (noSecond && given[1] != Py_None) {
+        PyErr_SetString(PyExc_TypeError, kOutNoInverseError);
+        return false;
+    }
+    if (!checkOutTable(given[0], shape, rows) || (!noSecond && !checkOutTable(given[1], shape, rows))) {
+        return false;
+    }
+    const std::size_t bytes = tableBytes(shape, rows);
+    if (!noSecond && rows > 0 && kestrel_native::overlaps(matrixData(given[0]), bytes, matrixData(given[1]), bytes)) {
+        PyErr_SetString(PyExc_ValueError, kOutSharedError);
+        return false;
+    }
+    first = kestrel_native::newReference(given[0]);
+    second = kestrel_native::newReference(given[1]);
     return true;
 }
 
@@ -80,34 +136,11 @@ std::size_t matrixBytes(npy_intp rows) {
 }
 
 bool matrixTables(PyObject* out, npy_intp rows, OwnedRef& forward, OwnedRef& inverse, bool noInverse) {
-    if (out == Py_None) {
-        forward = newMatrixTable(rows);
-        if (!forward) {
-            return false;
-        }
-        inverse = noInverse ? kestrel_native::newReference(Py_None) : newMatrixTable(rows);
-        return static_cast<bool>(inverse);
-    }
-    if (!PyTuple_Check(out) || PyTuple_GET_SIZE(out) != 2) {
-        PyErr_SetString(PyExc_TypeError, noInverse ? kOutNoInverseError : kOutPairError);
-        return false;
-    }
-    PyObject* const given[2] = {PyTuple_GET_ITEM(out, 0), PyTuple_GET_ITEM(out, 1)};
-    if (noInverse && given[1] != Py_None) {
-        PyErr_SetString(PyExc_TypeError, kOutNoInverseError);
-        return false;
-    }
-    if (!checkOutTable(given[0], rows) || (!noInverse && !checkOutTable(given[1], rows))) {
-        return false;
-    }
-    if (!noInverse && rows > 0 &&
-        kestrel_native::overlaps(matrixData(given[0]), matrixBytes(rows), matrixData(given[1]), matrixBytes(rows))) {
-        PyErr_SetString(PyExc_ValueError, kOutSharedError);
-        return false;
-    }
-    forward = kestrel_native::newReference(given[0]);
-    inverse = kestrel_native::newReference(given[1]);
-    return true;
+    return tablePair(out, kMatrixTableShape, rows, forward, inverse, noInverse);
+}
+
+bool boxTables(PyObject* out, npy_intp rows, OwnedRef& worldLows, OwnedRef& worldHighs) {
+    return tablePair(out, kBoxTableShape, rows, worldLows, worldHighs, false);
 }
 
 }  // namespace affinekit

@@ -1,5 +1,6 @@
-// The results: new 4x4 matrices, (forward, inverse) pairs, (None, None), and
-// (N, 4, 4) tables of matrices, new or given as out=.
+// The results: new 4x4 matrices, (forward, inverse) pairs, (None, None),
+// (N, 4, 4) tables of matrices and (N, 3) tables of box corners, new or
+// given as out=.
 #ifndef KESTREL_AFFINEKIT_RESULTS_HPP
 #define KESTREL_AFFINEKIT_RESULTS_HPP
 
@@ -30,6 +31,10 @@ std::size_t matrixBytes(npy_intp rows);
 // share memory, checked before anything is written. With noInverse, the
 // second of the pair is None (and must be None in out).
 bool matrixTables(PyObject* out, npy_intp rows, OwnedRef& forward, OwnedRef& inverse, bool noInverse = false);
+
+// The same for the (N, 3) tables of world boxes (worldLows, worldHighs).
+constexpr npy_intp kBoxColumns = 3;
+bool boxTables(PyObject* out, npy_intp rows, OwnedRef& worldLows, OwnedRef& worldHighs);
 
 }  // namespace affinekit
 

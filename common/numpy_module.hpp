@@ -17,6 +17,9 @@
 
 #include "owned_ref.hpp"
 
+#include <cstdio>
+#include <string>
+
 // Defines the module's entry point, its only exported symbol (everything else
 // is built with hidden visibility): PyInit_<name> on Python 3, init<name> on
 // Python 2. The module has no docstring.
@@ -221,6 +224,19 @@ void runReleasingGil(bool isLong, Work work) {
     Py_BEGIN_ALLOW_THREADS
     work();
     Py_END_ALLOW_THREADS
+}
+
+// The shape of an array, as Python prints a tuple.
+// (snprintf rather than std::to_string, whose digit table the library would
+// export as a unique symbol.)
+static inline std::string shapeText(PyArrayObject* view) {
+    std::string text = "(";
+    for (int d = 0; d < PyArray_NDIM(view); ++d) {
+        char number[32];
+        std::snprintf(number, sizeof(number), "%s%ld", d == 0 ? "" : ", ", static_cast<long>(PyArray_DIM(view, d)));
+        text += number;
+    }
+    return text + (PyArray_NDIM(view) == 1 ? ",)" : ")");
 }
 
 // numpy's conversion errors do not say which argument failed. This puts the

@@ -7,6 +7,8 @@
 #define KESTREL_MODULE_FILE
 #include "../common/kernel_choice.hpp"
 #include "../common/numpy_module.hpp"
+#include "../common/tables.hpp"
+#include "functions.hpp"
 #include "kernels.hpp"
 
 #include <array>
@@ -17,71 +19,17 @@
 namespace {
 
 using kestrel_native::OwnedRef;
+using kestrel_native::Table;
+using kestrel_native::TableArgument;
+using kestrel_native::readTable;
 namespace kernels = planesieve_kernels;
 
 constexpr npy_intp kPlaneWidth = 4;
-constexpr npy_intp kMinPointWidth = 3;
-constexpr npy_intp kMaxPointWidth = 4;
 constexpr npy_intp kNoCullingPlane = planesieve_kernels::kNotCulled;
-constexpr int kTableDepth = 2;
 
 const char kPlaneWidthError[] = "Frustum must be an x*4 array, second dimension was %ld";
 const char kPointWidthError[] = "Points must be an x*3 or x*4 array, second dimension was %ld";
 const char kNanToleranceError[] = "planeCull tolerance must be a number, not NaN";
-
-struct Table {
-    const double* rows;
-    npy_intp count;
-    npy_intp width;
-};
-
-// Small tables given as nested lists are read into local storage instead of
-// a new array; larger ones are left to numpy, whose cost then is per item.
-constexpr std::size_t kLocalTableCapacity = 256;
-
-// A table argument and whatever keeps its values alive: the caller's own
-// ready array, the local copy, or the array numpy's conversion made.
-struct TableArgument {
-    Table table{nullptr, 0, 0};
-    OwnedRef converted;
-    std::array<double, kLocalTableCapacity> local;
-};
-
-Table tableOfArray(PyObject* array) {
-    PyArrayObject* const view = kestrel_native::asArray(array);
-    return {kestrel_native::doubleData(array), PyArray_DIM(view, 0), PyArray_DIM(view, 1)};
-}
-
-// Small nested sequences of plain numbers, read into the local storage.
-bool readNestedDirectly(PyObject* object, TableArgument& argument) {
-    Py_ssize_t rowCount = 0;
-    Py_ssize_t width = 0;
-    if (!kestrel_native::plainRowsShape(object, rowCount, width) ||
-        static_cast<std::size_t>(rowCount * width) > kLocalTableCapacity ||
-        !kestrel_native::readPlainRows(object, rowCount, width, argument.local.data())) {
-        return false;
-    }
-    argument.table = {argument.local.data(), rowCount, width};
-    return true;
-}
-
-// Reads a table of exactly two dimensions; false with numpy's exception set
-// when the argument cannot be converted.
-bool readTable(PyObject* object, TableArgument& argument) {
-    if (kestrel_native::isReadyDoubleArray(object, kTableDepth)) {
-        argument.table = tableOfArray(object);
-        return true;
-    }
-    if (readNestedDirectly(object, argument)) {
-        return true;
-    }
-    argument.converted = kestrel_native::toDoubleArray(object, kTableDepth, kTableDepth);
-    if (!argument.converted) {
-        return false;
-    }
-    argument.table = tableOfArray(argument.converted.get());
-    return true;
-}
 
 // ----------------------------------------------------------- the kernels
 
@@ -111,15 +59,11 @@ bool checkPlaneWidth(const Table& planes) {
 }
 
 // message has one %ld for the width, after an optional %s for the name.
-bool checkPointWidth(npy_intp width, const char* message, const char* name = nullptr) {
-    if (width >= kMinPointWidth && width <= kMaxPointWidth) {
+bool checkPointWidth(npy_intp width, const char* message) {
+    if (kestrel_native::isPointWidth(width)) {
         return true;
     }
-    if (name != nullptr) {
-        PyErr_Format(PyExc_TypeError, message, name, static_cast<long>(width));
-    } else {
-        PyErr_Format(PyExc_TypeError, message, static_cast<long>(width));
-    }
+    PyErr_Format(PyExc_TypeError, message, static_cast<long>(width));
     return false;
 }
 
@@ -191,8 +135,6 @@ PyObject* planeCull(PyObject*, PyObject* args) {
 
 const char kBoxesNanTolerance[] = "planeCullBoxes tolerance must be a number, not NaN";
 const char kManyNanTolerance[] = "planeCullMany tolerance must be a number, not NaN";
-const char kBoxWidthError[] = "%s must be an x*3 or x*4 array, second dimension was %ld";
-const char kRowCountError[] = "lows and highs must have the same number of rows, not %ld and %ld";
 const char kPointTablesWidthError[] =
     "Point tables must be an x*y*3 or x*y*4 array, third dimension was %ld";
 const char kOutTypeError[] = "out must be an intp array";
@@ -284,18 +226,12 @@ PyObject* planeCullBoxes(PyObject*, PyObject* args, PyObject* keywords) {
         return nullptr;
     }
     TableArgument planes, lows, highs;
-    if (!readTable(planesObject, planes) || !readTable(lowsObject, lows) ||
-        !readTable(highsObject, highs) || !checkPlaneWidth(planes.table) ||
-        !checkPointWidth(lows.table.width, kBoxWidthError, "lows") ||
-        !checkPointWidth(highs.table.width, kBoxWidthError, "highs")) {
+    if (!readTable(planesObject, planes) ||
+        !kestrel_native::readBoxTables(lowsObject, highsObject, lows, highs, false) ||
+        !checkPlaneWidth(planes.table) || !kestrel_native::checkBoxTables(lows.table, highs.table)) {
         return nullptr;
     }
     const npy_intp count = lows.table.count;
-    if (highs.table.count != count) {
-        PyErr_Format(PyExc_ValueError, kRowCountError, static_cast<long>(count),
-                     static_cast<long>(highs.table.count));
-        return nullptr;
-    }
     OwnedRef result = verdictArray(out, count);
     if (!result) {
         return nullptr;
@@ -406,6 +342,8 @@ PyMethodDef kMethods[] = {
      METH_VARARGS | METH_KEYWORDS, kPlaneCullBoxesDoc},
     {"planeCullMany", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(planeCullMany)),
      METH_VARARGS | METH_KEYWORDS, kPlaneCullManyDoc},
+    {"frustumPlanes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(planesieve::frustumPlanes)),
+     METH_VARARGS | METH_KEYWORDS, planesieve::kFrustumPlanesDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

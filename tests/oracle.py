@@ -109,19 +109,34 @@ def _is_finite(value):
     return not (math.isinf(value) or math.isnan(value))
 
 
-def normalised_axis(x, y, z):
-    """The unit axis, or None for an axis of length zero.
-
-    A finite, non-zero axis whose squared length is not a normal double is
-    first scaled by the power of two that brings its largest component into
-    [0.5, 1); every other axis goes through the plain formula.
-    """
+def range_exponent(x, y, z):
+    """The power of two a vector is scaled by before its length is taken: for a
+    finite, non-zero vector whose squared length is not a normal double, the
+    one that brings its largest component into [0.5, 1); else 0 (none)."""
     squared = x * x + y * y + z * z
     out_of_range = squared == 0 or abs(squared) < 2.2250738585072014e-308 or math.isinf(squared)
     largest = max(abs(x), abs(y), abs(z))
     if out_of_range and all(_is_finite(c) for c in (x, y, z)) and largest != 0:
-        exponent = math.frexp(largest)[1]
-        x, y, z = [math.ldexp(c, -exponent) for c in (x, y, z)]
+        return -math.frexp(largest)[1]
+    return 0
+
+
+def ldexp(value, exponent):
+    """C's ldexp: an overflow is an infinity, not an exception."""
+    try:
+        return math.ldexp(value, exponent)
+    except OverflowError:
+        return math.copysign(float('inf'), value)
+
+
+def normalised_axis(x, y, z):
+    """The unit axis, or None for an axis of length zero.
+
+    The axis is first scaled by range_exponent's power of two; every other
+    axis goes through the plain formula.
+    """
+    exponent = range_exponent(x, y, z)
+    x, y, z = [ldexp(c, exponent) for c in (x, y, z)]
     length = math.sqrt(x * x + y * y + z * z)
     if length == 0:
         return None
@@ -238,3 +253,53 @@ def world_matrices(parents, forwards, inverses=None):
         if inverses is not None:
             world_inverse.append(list(inverses[n]) if parent < 0 else mat_mul(world_inverse[parent], inverses[n]))
     return world, (world_inverse if inverses is not None else None)
+
+
+# ------------------------------------------------ world boxes and the camera
+
+NAN = float('nan')
+
+
+def transform_boxes(matrices, lows, highs):
+    """Per box and coordinate j, the smallest and the largest over its 8
+    corners (x, y, z) of ((x*M[0][j] + y*M[1][j]) + z*M[2][j]) + M[3][j],
+    corners whose value is NaN left out, NaN when all 8 are. matrices is one
+    list of 16 floats for every box, or a list of them, one a box; rows of
+    lows and highs have 3 or 4 values, the first three read."""
+    one_for_all = not isinstance(matrices[0], list) if matrices else True
+    world_lows, world_highs = [], []
+    for n, (low, high) in enumerate(zip(lows, highs)):
+        m = matrices if one_for_all else matrices[n]
+        least, most = [], []
+        for j in range(3):
+            values = [((x * m[j] + y * m[4 + j]) + z * m[8 + j]) + m[12 + j] for x, y, z in box_corners(low, high)]
+            values = [v for v in values if v == v]
+            least.append(min(values) if values else NAN)
+            most.append(max(values) if values else NAN)
+        world_lows.append(least)
+        world_highs.append(most)
+    return world_lows, world_highs
+
+
+def normalized_plane(plane):
+    """The plane divided by sqrt((a*a + b*b) + c*c), all four values scaled
+    first by range_exponent's power of two; a plane whose a, b, c are all
+    zero as it is."""
+    a, b, c, d = plane
+    if a == 0 and b == 0 and c == 0:
+        return list(plane)
+    exponent = range_exponent(a, b, c)
+    a, b, c, d = [ldexp(v, exponent) for v in (a, b, c, d)]
+    length = math.sqrt((a * a + b * b) + c * c)
+    return [v / length for v in (a, b, c, d)]
+
+
+def frustum_planes(m, zero_to_one=False, normalize=True):
+    """Left, right, bottom, top, near, far of the camera matrix m (16 floats,
+    row vectors): with c_k its k-th column, c3 + c0, c3 - c0, c3 + c1,
+    c3 - c1, c3 + c2 (c2 with zero_to_one), c3 - c2."""
+    c0, c1, c2, c3 = [[m[4 * i + k] for i in range(4)] for k in range(4)]
+    planes = [[w + v for w, v in zip(c3, c0)], [w - v for w, v in zip(c3, c0)],
+              [w + v for w, v in zip(c3, c1)], [w - v for w, v in zip(c3, c1)],
+              list(c2) if zero_to_one else [w + v for w, v in zip(c3, c2)], [w - v for w, v in zip(c3, c2)]]
+    return [normalized_plane(p) for p in planes] if normalize else planes

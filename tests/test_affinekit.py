@@ -42,7 +42,8 @@ def diagonal(a, b, c):
 def test_module_exposes_functions_and_nothing_class_like():
     public = sorted(name for name in dir(affinekit) if not name.startswith('__'))
     assert public == ['kernel', 'kernels', 'rotMatrices', 'rotMatrix', 'scaleMatrices', 'scaleMatrix',
-                      'transMatrices', 'transMatrix', 'transformMatrices', 'transformMatrix', 'worldMatrices']
+                      'transMatrices', 'transMatrix', 'transformBoxes', 'transformMatrices', 'transformMatrix',
+                      'worldMatrices']
     assert affinekit.__doc__ is None
     for name in public:
         if name not in ('kernel', 'kernels'):

@@ -35,7 +35,7 @@ CUBE_FRUSTUM = numpy.array([
 
 def test_module_surface():
     public = sorted(name for name in dir(planesieve) if not name.startswith('__'))
-    assert public == ['kernel', 'kernels', 'planeCull', 'planeCullBoxes', 'planeCullMany']
+    assert public == ['frustumPlanes', 'kernel', 'kernels', 'planeCull', 'planeCullBoxes', 'planeCullMany']
     assert planesieve.__doc__ is None
     assert isinstance(planeCull, types.BuiltinFunctionType)
     assert planeCull.__doc__ == (

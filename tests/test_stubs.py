@@ -24,7 +24,7 @@ pytestmark = [
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 MISUSE = '''
-import affinekit, planesieve
+import affinekit, numpy, planesieve
 affinekit.transMatrix()
 affinekit.rotMatrix([0.0, 0.0, 1.0, 0.5], 2)
 affinekit.scaleMatrix(vector=[1.0])
@@ -39,6 +39,8 @@ planesieve.planeCullMany([[0.0, 0.0, 1.0, 0.0]], [[[0.0, 0.0, 0.0]]], colour=1)
 affinekit.rotMatrices([[0.0, 0.0, 1.0, 0.5]], out=None).shape
 affinekit.transformMatrix([1.0], spin=[0.0, 0.0, 1.0, 0.5])
 affinekit.worldMatrices([-1], affinekit.transformMatrices([[1.0]])[0])[1].shape
+affinekit.transformBoxes(numpy.eye(4), [[0.0, 0.0, 0.0]], [[1.0, 1.0, 1.0]], out=numpy.zeros((1, 3)))
+planesieve.frustumPlanes(numpy.eye(4), zeroToOne="yes")
 '''
 
 
@@ -62,5 +64,6 @@ def test_misuse_is_reported_line_by_line():
     # counts, the keyword, the string tolerance, and the uses of a matrix and
     # an index that may be None, the batch functions' wrong keywords, a
     # pair of matrix tables taken for one array, a node's wrong keyword and a
-    # world inverse that may be None.
-    assert flagged == [3, 4, 5, 6, 7, 9, 11, 12, 13, 14, 15, 16], output
+    # world inverse that may be None, one array for transformBoxes' pair and
+    # a text for zeroToOne.
+    assert flagged == [3, 4, 5, 6, 7, 9, 11, 12, 13, 14, 15, 16, 17, 18], output

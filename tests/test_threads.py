@@ -7,6 +7,7 @@ import threading
 import numpy
 
 import affinekit
+import planesieve
 from planesieve import planeCull, planeCullBoxes, planeCullMany
 from test_fast_paths import outcome
 
@@ -49,6 +50,9 @@ CALLS = [
     (affinekit.transformMatrices, (LOWS[:NODE_ROWS], SPINS, HIGHS[:NODE_ROWS], SPINS, LOWS[:NODE_ROWS])),
     (affinekit.worldMatrices, (PARENTS, NODES[0], NODES[1])),
     (affinekit.worldMatrices, (PARENTS[::-1], NODES[0])),
+    (affinekit.transformBoxes, (NODES[0], LOWS[:NODE_ROWS], HIGHS[:NODE_ROWS])),
+    (affinekit.transformBoxes, (NODES[1][0], LOWS[:NODE_ROWS], HIGHS[:NODE_ROWS])),
+    (planesieve.frustumPlanes, (NODES[0][7],)),
 ]
 THREADS = 8
 # Fewer under valgrind (make check-valgrind), where every round is some

@@ -67,6 +67,15 @@ def worldMatrices(
     """worldMatrices( parents[], forwards[][4][4], inverses=None, out=None ): world matrices of a
     hierarchy, world[n] = forwards[n] . world[parents[n]]."""
 
+# (worldLows, worldHighs): two new (or the given) C-contiguous (N, 3)
+# float64 arrays, the axis-aligned box around each moved box.
+BoxTables = Tuple[NDArray[numpy.float64], NDArray[numpy.float64]]
+
+def transformBoxes(matrices: ArrayLike, lows: ArrayLike, highs: ArrayLike,
+                   out: Optional[BoxTables] = ...) -> BoxTables:
+    """transformBoxes( matrices[][4][4], lows[][3], highs[][3], out=None ): the world box around
+    each box moved by its matrix (or by one matrix for all)."""
+
 # The kernel in use ("scalar", "sse2", "avx2" or "avx512"), and every kernel
 # this CPU supports; AFFINEKIT_KERNEL forces one at import.
 kernel: str

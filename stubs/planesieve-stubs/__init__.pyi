@@ -30,3 +30,12 @@ def planeCullBoxes(planes: ArrayLike, lows: ArrayLike, highs: ArrayLike, toleran
 def planeCullMany(planes: ArrayLike, pointTables: ArrayLike, tolerance: float = ...,
                   out: Optional[Verdicts] = ...) -> Verdicts:
     """planeCullMany( planes[][4], pointTables[][][3], tolerance=0.0, out=None )."""
+
+# The six planes (6, 4) left, right, bottom, top, near, far of a camera
+# matrix in row vectors, each inside where its value is >= 0; normalised, a
+# culling tolerance is a distance in world units.
+Planes = NDArray[numpy.float64]
+
+def frustumPlanes(matrix: ArrayLike, zeroToOne: bool = ..., normalize: bool = ...,
+                  out: Optional[Planes] = ...) -> Planes:
+    """frustumPlanes( matrix[4][4], zeroToOne=False, normalize=True, out=None )."""
