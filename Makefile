@@ -140,6 +140,7 @@ $(addprefix bench-,$(INTERPRETERS)): bench-%: install-%
 	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) scene.py $(BENCH_ARGS)
 	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) tables.py $(BENCH_ARGS)
 	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) nodes.py $(BENCH_ARGS)
+	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) frame.py $(BENCH_ARGS)
 
 # 10^5 arbitrary arguments per function (the everyday run keeps a few hundred).
 $(addprefix fuzz-,$(INTERPRETERS)): fuzz-%: install-%

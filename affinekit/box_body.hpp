@@ -3,16 +3,21 @@
 // is B::kRegs registers of 4 / B::kRegs lanes, so lane j of a register holds
 // coordinate j, and the reference's operations run lane by lane in its
 // order. B gives Reg, load, broadcast, mul, add, max and min (the x86 ones,
-// as the reference chooses), anyNan(smallest, largest) over the three
-// coordinates, and storeThree(to, regs, mayWriteFourth). Included by a
-// kernel file inside its own anonymous namespace, after KERNEL_TARGET.
+// as the reference chooses), unordered(a, b) (all bits set in a lane where
+// either is NaN), either(a, b), anyOf(masks) over the three coordinates'
+// lanes, and storeThree(to, regs, mayWriteFourth). Included by a kernel file
+// inside its own anonymous namespace, after KERNEL_TARGET.
+
+// The per-box steps are inlined into the loop, whatever the compiler's
+// estimate of their size: called, their registers would go through memory.
+#define BOX_STEP KERNEL_TARGET __attribute__((always_inline)) inline
 
 template <class B>
 struct BoxMatrix {
     static constexpr int kLanes = 4 / B::kRegs;
     typename B::Reg rows[4][B::kRegs];
 
-    KERNEL_TARGET explicit BoxMatrix(const double* m) {
+    BOX_STEP explicit BoxMatrix(const double* m) {
         for (int i = 0; i < 4; ++i) {
             for (int r = 0; r < B::kRegs; ++r) {
                 rows[i][r] = B::load(m + 4 * i + kLanes * r);
@@ -21,10 +26,10 @@ struct BoxMatrix {
     }
 };
 
-// Box n by matrix m into the reference's smallest and largest values; false
-// when any is NaN (the reference then takes the box corner by corner).
+// Box n by matrix m into the reference's smallest and largest values (when
+// one is NaN, the reference takes the box corner by corner instead).
 template <class B, int LowWidth, int HighWidth>
-KERNEL_TARGET bool boxOf(const BoxMatrix<B>& m, const BoxJob& job, Index n, typename B::Reg smallest[],
+BOX_STEP void boxOf(const BoxMatrix<B>& m, const BoxJob& job, Index n, typename B::Reg smallest[],
                          typename B::Reg largest[]) {
     using Reg = typename B::Reg;
     const double* const low = job.lows + n * LowWidth;
@@ -46,26 +51,55 @@ KERNEL_TARGET bool boxOf(const BoxMatrix<B>& m, const BoxJob& job, Index n, type
         smallest[r] = B::add(least, m.rows[3][r]);
         largest[r] = B::add(most, m.rows[3][r]);
     }
-    return !B::anyNan(smallest, largest);
+}
+
+// Boxes are checked for NaN a block at a time, so that the common case pays
+// one test a block rather than a branch a box; a block with a NaN among its
+// values is looked at again box by box.
+constexpr Index kNanBlock = 8;
+
+template <class B, bool OneMatrix, int LowWidth, int HighWidth>
+BOX_STEP void boxInto(const BoxMatrix<B>& shared, const BoxJob& job, Index n, typename B::Reg smallest[],
+                           typename B::Reg largest[]) {
+    if (OneMatrix) {
+        boxOf<B, LowWidth, HighWidth>(shared, job, n, smallest, largest);
+    } else {
+        boxOf<B, LowWidth, HighWidth>(BoxMatrix<B>(job.matrices + n * kValues), job, n, smallest, largest);
+    }
 }
 
 template <class B, bool OneMatrix, int LowWidth, int HighWidth>
 KERNEL_TARGET void boxesOfWidths(const BoxJob& job, Index begin, Index end) {
     using Reg = typename B::Reg;
     const BoxMatrix<B> shared(job.matrices);
-    for (Index n = begin; n < end; ++n) {
-        Reg smallest[B::kRegs], largest[B::kRegs];
-        const bool exact = OneMatrix ? boxOf<B, LowWidth, HighWidth>(shared, job, n, smallest, largest)
-                                     : boxOf<B, LowWidth, HighWidth>(BoxMatrix<B>(job.matrices + n * kValues), job,
-                                                                     n, smallest, largest);
-        if (!exact) {
-            referenceBox(job, n);
+    for (Index block = begin; block < end; block += kNanBlock) {
+        const Index blockEnd = block + kNanBlock < end ? block + kNanBlock : end;
+        Reg nan[B::kRegs];
+        for (Index n = block; n < blockEnd; ++n) {
+            Reg smallest[B::kRegs], largest[B::kRegs];
+            boxInto<B, OneMatrix, LowWidth, HighWidth>(shared, job, n, smallest, largest);
+            for (int r = 0; r < B::kRegs; ++r) {
+                const Reg unordered = B::unordered(smallest[r], largest[r]);
+                nan[r] = n == block ? unordered : B::either(nan[r], unordered);
+            }
+            // A row's fourth value lands on the next row's first, written after it.
+            const bool mayWriteFourth = n + 1 < end;
+            B::storeThree(job.worldLows + 3 * n, smallest, mayWriteFourth);
+            B::storeThree(job.worldHighs + 3 * n, largest, mayWriteFourth);
+        }
+        if (!B::anyOf(nan)) {
             continue;
         }
-        // A row's fourth value lands on the next row's first, written after it.
-        const bool mayWriteFourth = n + 1 < end;
-        B::storeThree(job.worldLows + 3 * n, smallest, mayWriteFourth);
-        B::storeThree(job.worldHighs + 3 * n, largest, mayWriteFourth);
+        for (Index n = block; n < blockEnd; ++n) {
+            Reg smallest[B::kRegs], largest[B::kRegs];
+            boxInto<B, OneMatrix, LowWidth, HighWidth>(shared, job, n, smallest, largest);
+            for (int r = 0; r < B::kRegs; ++r) {
+                nan[r] = B::unordered(smallest[r], largest[r]);
+            }
+            if (B::anyOf(nan)) {
+                referenceBox(job, n);
+            }
+        }
     }
 }
 
@@ -92,3 +126,5 @@ KERNEL_TARGET void boxesOf(const BoxJob& job, Index begin, Index end) {
         boxesOfMatrices<B, false>(job, begin, end);
     }
 }
+
+#undef BOX_STEP

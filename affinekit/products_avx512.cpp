@@ -65,11 +65,9 @@ struct Avx512Box {
     KERNEL_TARGET static Reg add(Reg a, Reg b) { return _mm256_add_pd(a, b); }
     KERNEL_TARGET static Reg max(Reg a, Reg b) { return _mm256_max_pd(a, b); }
     KERNEL_TARGET static Reg min(Reg a, Reg b) { return _mm256_min_pd(a, b); }
-    KERNEL_TARGET static bool anyNan(const Reg* smallest, const Reg* largest) {
-        const Reg nan = _mm256_or_pd(_mm256_cmp_pd(smallest[0], smallest[0], _CMP_UNORD_Q),
-                                     _mm256_cmp_pd(largest[0], largest[0], _CMP_UNORD_Q));
-        return (_mm256_movemask_pd(nan) & 0x7) != 0;
-    }
+    KERNEL_TARGET static Reg unordered(Reg a, Reg b) { return _mm256_cmp_pd(a, b, _CMP_UNORD_Q); }
+    KERNEL_TARGET static Reg either(Reg a, Reg b) { return _mm256_or_pd(a, b); }
+    KERNEL_TARGET static bool anyOf(const Reg* masks) { return (_mm256_movemask_pd(masks[0]) & 0x7) != 0; }
     KERNEL_TARGET static void storeThree(double* to, const Reg* regs, bool mayWriteFourth) {
         if (mayWriteFourth) {
             _mm256_storeu_pd(to, regs[0]);

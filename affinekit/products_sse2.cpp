@@ -48,12 +48,10 @@ struct Sse2Box {
     KERNEL_TARGET static Reg add(Reg a, Reg b) { return _mm_add_pd(a, b); }
     KERNEL_TARGET static Reg max(Reg a, Reg b) { return _mm_max_pd(a, b); }
     KERNEL_TARGET static Reg min(Reg a, Reg b) { return _mm_min_pd(a, b); }
-    KERNEL_TARGET static bool anyNan(const Reg* smallest, const Reg* largest) {
-        const int xy = _mm_movemask_pd(_mm_or_pd(_mm_cmpunord_pd(smallest[0], smallest[0]),
-                                                 _mm_cmpunord_pd(largest[0], largest[0])));
-        const int z = _mm_movemask_pd(_mm_or_pd(_mm_cmpunord_pd(smallest[1], smallest[1]),
-                                                _mm_cmpunord_pd(largest[1], largest[1])));
-        return (xy | (z & 1)) != 0;
+    KERNEL_TARGET static Reg unordered(Reg a, Reg b) { return _mm_cmpunord_pd(a, b); }
+    KERNEL_TARGET static Reg either(Reg a, Reg b) { return _mm_or_pd(a, b); }
+    KERNEL_TARGET static bool anyOf(const Reg* masks) {
+        return (_mm_movemask_pd(masks[0]) | (_mm_movemask_pd(masks[1]) & 1)) != 0;
     }
     KERNEL_TARGET static void storeThree(double* to, const Reg* regs, bool) {
         _mm_storeu_pd(to, regs[0]);

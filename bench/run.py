@@ -264,12 +264,14 @@ def kernel_options(parser):
     parser.add_argument('--kernel-only', action='store_true', help=argparse.SUPPRESS)
 
 
-def run_kernel(script, variable, kernel, options):
+def run_kernel(script, variables, kernel, options):
     """The timings script prints with --kernel-only, in a process of its own
-    whose kernel the variable forces (a kernel is chosen once, at import)."""
+    whose kernel the variable (or each of a tuple of them) forces (a kernel
+    is chosen once, at import)."""
+    variables = (variables,) if isinstance(variables, str) else variables
     command = [sys.executable, os.path.abspath(script), '--kernel-only', '--sample', str(options.sample),
                '--repeat', str(options.repeat)] + (['--quick'] if options.quick else [])
-    output = subprocess.check_output(command, env=dict(os.environ, **{variable: kernel}))
+    output = subprocess.check_output(command, env=dict(os.environ, **dict((v, kernel) for v in variables)))
     return {int(count): row for count, row in json.loads(output.decode()).items()}
 
 
