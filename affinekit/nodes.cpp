@@ -88,8 +88,9 @@ bool nodeChains(const NodeFields& fields, NodeFactors& f) {
     return f.forward.count != 0;
 }
 
-// The node's matrices into forward and inverse (16 values each); false, and
-// nothing written, when the node is the identity.
+// The node's matrices into forward and inverse (16 values each; inverse
+// null when not wanted); false, and nothing written, when the node is the
+// identity.
 bool nodeMatrices(const NodeFields& fields, const affinekit_kernels::Kernel& kernel, double* forward,
                   double* inverse) {
     NodeFactors factors;
@@ -97,7 +98,9 @@ bool nodeMatrices(const NodeFields& fields, const affinekit_kernels::Kernel& ker
         return false;
     }
     kernel.chain(factors.forward.factors, factors.forward.count, forward);
-    kernel.chain(factors.inverse.factors, factors.inverse.count, inverse);
+    if (inverse != nullptr) {
+        kernel.chain(factors.inverse.factors, factors.inverse.count, inverse);
+    }
     return true;
 }
 
@@ -223,12 +226,16 @@ NodeFields rowFields(const FieldTable (&fields)[kFieldTables], npy_intp row) {
     return node;
 }
 
+// inverse null: the forward matrices alone.
 void fillNodes(const FieldTable (&fields)[kFieldTables], npy_intp rows, double* forward, double* inverse) {
     const affinekit_kernels::Kernel& kernel = productKernel();
-    for (npy_intp row = 0; row < rows; ++row, forward += kMatrixValues, inverse += kMatrixValues) {
-        if (!nodeMatrices(rowFields(fields, row), kernel, forward, inverse)) {
+    for (npy_intp row = 0; row < rows; ++row, forward += kMatrixValues) {
+        double* const rowInverse = inverse != nullptr ? inverse + row * kMatrixValues : nullptr;
+        if (!nodeMatrices(rowFields(fields, row), kernel, forward, rowInverse)) {
             std::memcpy(forward, kIdentity.data(), sizeof(MatrixValues));
-            std::memcpy(inverse, kIdentity.data(), sizeof(MatrixValues));
+            if (rowInverse != nullptr) {
+                std::memcpy(rowInverse, kIdentity.data(), sizeof(MatrixValues));
+            }
         }
     }
 }
@@ -238,9 +245,11 @@ void fillNodes(const FieldTable (&fields)[kFieldTables], npy_intp rows, double* 
 bool copyTablesSharedWith(FieldTable (&fields)[kFieldTables], const double* forward, const double* inverse,
                           npy_intp rows) {
     const std::size_t outBytes = matrixBytes(rows);
+    const std::size_t inverseBytes = inverse != nullptr ? outBytes : 0;
     for (FieldTable& field : fields) {
-        if (field.given && (kestrel_native::overlaps(forward, outBytes, field.table.values, tableBytes(field.table)) ||
-                            kestrel_native::overlaps(inverse, outBytes, field.table.values, tableBytes(field.table))) &&
+        const std::size_t bytes = tableBytes(field.table);
+        if (field.given && (kestrel_native::overlaps(forward, outBytes, field.table.values, bytes) ||
+                            kestrel_native::overlaps(inverse, inverseBytes, field.table.values, bytes)) &&
             !copyValues(field.table)) {
             return false;
         }
@@ -248,8 +257,8 @@ bool copyTablesSharedWith(FieldTable (&fields)[kFieldTables], const double* forw
     return true;
 }
 
-const char* const kNodeTableKeywords[] = {"translations", "rotations", "scales", "scaleOrientations",
-                                          "centers",      "out",       nullptr};
+const char* const kNodeTableKeywords[] = {"translations", "rotations", "scales",   "scaleOrientations",
+                                          "centers",      "out",       "inverses", nullptr};
 
 }  // namespace
 
@@ -291,7 +300,8 @@ PyObject* transformMatrix(PyObject*, PyObject* args, PyObject* keywords) {
 }
 
 const char kTransformMatricesDoc[] =
-    "transformMatrices( translations=None, rotations=None, scales=None, scaleOrientations=None, centers=None, out=None )\n"
+    "transformMatrices( translations=None, rotations=None, scales=None, scaleOrientations=None, centers=None, out=None,\n"
+    "\tinverses=True )\n"
     "The full transforms of a table of scene nodes and their inverses\n"
     "translations -- one translation x,y,z a row, or None\n"
     "rotations -- one rotation x,y,z,a a row (a in radians), or None\n"
@@ -299,11 +309,14 @@ const char kTransformMatricesDoc[] =
     "scaleOrientations -- one rotation x,y,z,a a row, or None\n"
     "centers -- one center x,y,z a row, or None\n"
     "out -- a pair of (N, 4, 4) float64 arrays to fill, instead of new ones\n"
+    "\t(the second None when inverses is false)\n"
+    "inverses -- false to make the forward matrices alone\n"
     "\n"
     "returns (forward, inverse), two (N, 4, 4) arrays whose matrix n is what\n"
     "transformMatrix gives for row n of each table given, the identity where\n"
     "it gives (None, None); every table given has the same N rows, read as\n"
-    "the single functions' tables are, and at least one is given.";
+    "the single functions' tables are, and at least one is given. inverse is\n"
+    "None when inverses is false.";
 
 PyObject* transformMatrices(PyObject*, PyObject* args, PyObject* keywords) {
     FieldTable fields[kFieldTables];
@@ -319,10 +332,14 @@ PyObject* transformMatrices(PyObject*, PyObject* args, PyObject* keywords) {
         fields[i].expected = names[i].expected;
     }
     PyObject* out = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, keywords, "|OOOOOO:transformMatrices",
+    PyObject* inversesObject = Py_True;
+    if (!PyArg_ParseTupleAndKeywords(args, keywords, "|OOOOOOO:transformMatrices",
                                      const_cast<char**>(kNodeTableKeywords), &fields[0].object, &fields[1].object,
-                                     &fields[2].object, &fields[3].object, &fields[4].object, &out) ||
-        !readFieldTables(fields)) {
+                                     &fields[2].object, &fields[3].object, &fields[4].object, &out, &inversesObject)) {
+        return nullptr;
+    }
+    const int withInverses = PyObject_IsTrue(inversesObject);
+    if (withInverses < 0 || !readFieldTables(fields)) {
         return nullptr;
     }
     const npy_intp rows = commonRowCount(fields);
@@ -330,11 +347,11 @@ PyObject* transformMatrices(PyObject*, PyObject* args, PyObject* keywords) {
         return nullptr;
     }
     OwnedRef forward, inverse;
-    if (!matrixTables(out, rows, forward, inverse)) {
+    if (!matrixTables(out, rows, forward, inverse, withInverses == 0)) {
         return nullptr;
     }
     double* const forwardData = matrixData(forward.get());
-    double* const inverseData = matrixData(inverse.get());
+    double* const inverseData = withInverses != 0 ? matrixData(inverse.get()) : nullptr;
     if (!copyTablesSharedWith(fields, forwardData, inverseData, rows)) {
         return nullptr;
     }

@@ -169,6 +169,9 @@ def test_node_tables_match_the_single_function(tables, as_arrays):
     assert_same_tables(transformMatrices(*given_tables), (forward, inverse))
     kwargs = dict((name, t) for name, t in zip(TABLE_FIELDS, given_tables) if t is not None)
     assert_same_tables(transformMatrices(**kwargs), (forward, inverse))
+    forward_only = transformMatrices(inverses=False, **kwargs)
+    assert forward_only[1] is None
+    assert_same_bits(forward_only[0], forward)
 
 
 @pytest.mark.parametrize('kwargs, error, message', [
@@ -186,7 +189,12 @@ def test_node_tables_match_the_single_function(tables, as_arrays):
      'out must be a pair of float64 arrays (forward, inverse)'),
     (dict(translations=numpy.zeros((2, 3)), out=(numpy.zeros((3, 4, 4)), numpy.zeros((3, 4, 4)))), ValueError,
      'out arrays must have shape (2, 4, 4)'),
-], ids=['none', 'rows', 'rotation', 'orientation', 'vector', 'strings', 'out pair', 'out shape'])
+    (dict(translations=numpy.zeros((2, 3)), out=(numpy.zeros((2, 4, 4)), numpy.zeros((2, 4, 4))), inverses=False),
+     TypeError, 'out must be a pair (forward, None) when there are no inverses'),
+    (dict(translations=numpy.zeros((2, 3)), out=(numpy.zeros((2, 4, 4)), None)), TypeError,
+     'out must be a pair of float64 arrays (forward, inverse)'),
+], ids=['none', 'rows', 'rotation', 'orientation', 'vector', 'strings', 'out pair', 'out shape', 'out inverse',
+        'out none'])
 def test_node_table_errors(kwargs, error, message):
     with pytest.raises(error) as raised:
         transformMatrices(**kwargs)
@@ -206,6 +214,11 @@ def test_node_tables_fill_out_even_when_it_shares_memory_with_a_table():
     view[...] = translations
     result = transformMatrices(view[:, :3], scales=view[:, 3:6], out=(shared[0], shared[1]))
     assert_same_tables(result, expected)
+    view[...] = translations
+    forwards = shared[0]
+    result = transformMatrices(view[:, :3], scales=view[:, 3:6], out=(forwards, None), inverses=False)
+    assert result[0] is forwards and result[1] is None
+    assert_same_bits(result[0], expected[0])
 
 
 # ------------------------------------------------------------ worldMatrices
@@ -328,6 +341,8 @@ REFCOUNT_CALLS = [
     ('tables out', lambda: transformMatrices(TRANSLATIONS, out=(OUT[0], OUT[1]))),
     ('tables rows', lambda: transformMatrices(TRANSLATIONS, SPINS[:2])),
     ('tables bad', lambda: transformMatrices(TRANSLATIONS, [['x']])),
+    ('tables forwards', lambda: transformMatrices(TRANSLATIONS, SPINS, out=(OUT[0], None), inverses=0)),
+    ('tables forwards out', lambda: transformMatrices(TRANSLATIONS, SPINS, out=(OUT[0], OUT[1]), inverses=False)),
     ('world', lambda: worldMatrices([-1, 0, 1, 0, -1], FORWARDS, INVERSES)),
     ('world out', lambda: worldMatrices(numpy.array([-1, 0, 1, 0, -1]), FORWARDS, INVERSES, out=(OUT[0], OUT[1]))),
     ('world parents', lambda: worldMatrices([-1, 3, 1, 0, -1], FORWARDS, INVERSES)),

@@ -41,6 +41,7 @@ affinekit.transformMatrix([1.0], spin=[0.0, 0.0, 1.0, 0.5])
 affinekit.worldMatrices([-1], affinekit.transformMatrices([[1.0]])[0])[1].shape
 affinekit.transformBoxes(numpy.eye(4), [[0.0, 0.0, 0.0]], [[1.0, 1.0, 1.0]], out=numpy.zeros((1, 3)))
 planesieve.frustumPlanes(numpy.eye(4), zeroToOne="yes")
+affinekit.transformMatrices([[1.0, 2.0, 3.0]], inverses=False)[1].shape
 '''
 
 
@@ -65,5 +66,5 @@ def test_misuse_is_reported_line_by_line():
     # an index that may be None, the batch functions' wrong keywords, a
     # pair of matrix tables taken for one array, a node's wrong keyword and a
     # world inverse that may be None, one array for transformBoxes' pair and
-    # a text for zeroToOne.
-    assert flagged == [3, 4, 5, 6, 7, 9, 11, 12, 13, 14, 15, 16, 17, 18], output
+    # a text for zeroToOne, and the inverse transformMatrices leaves out.
+    assert flagged == [3, 4, 5, 6, 7, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19], output

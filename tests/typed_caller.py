@@ -71,7 +71,7 @@ def scene_world(parents: List[int], positions: NDArray[numpy.float64]) -> NDArra
 
 def visible_nodes(parents: List[int], positions: NDArray[numpy.float64], camera: NDArray[numpy.float64],
                   lows: NDArray[numpy.float64], highs: NDArray[numpy.float64]) -> NDArray[numpy.intp]:
-    world, _ = affinekit.worldMatrices(parents, affinekit.transformMatrices(positions)[0])
+    world, _ = affinekit.worldMatrices(parents, affinekit.transformMatrices(positions, inverses=False)[0])
     world_lows, world_highs = affinekit.transformBoxes(world, lows, highs)
     planes = planesieve.frustumPlanes(camera, zeroToOne=True)
     return planesieve.planeCullBoxes(planes, world_lows, world_highs)

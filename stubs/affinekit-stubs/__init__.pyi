@@ -1,7 +1,9 @@
 # Type stubs for the native module affinekit. Positional-only parameters are
 # spelled with two leading underscores, so that the mypy of every supported
 # Python 3 reads them.
-from typing import Optional, Tuple, Union
+from typing import Optional, Tuple, Union, overload
+
+from typing_extensions import Literal
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
@@ -45,6 +47,7 @@ def transformMatrix(
     """transformMatrix( translation, rotation, scale, scaleOrientation, center ): a scene node's
     transform C' O' S O R C T and its inverse T' C' R' O' S' O C, in row vectors."""
 
+@overload
 def transformMatrices(
     translations: Optional[ArrayLike] = ...,
     rotations: Optional[ArrayLike] = ...,
@@ -52,8 +55,23 @@ def transformMatrices(
     scaleOrientations: Optional[ArrayLike] = ...,
     centers: Optional[ArrayLike] = ...,
     out: Optional[MatrixTables] = ...,
+    inverses: Literal[True] = ...,
 ) -> MatrixTables:
-    """transformMatrices( translations, ..., out=None ): transformMatrix for each row of the tables."""
+    """transformMatrices( translations, ..., out=None, inverses=True ): transformMatrix for each row
+    of the tables."""
+
+# With inverses=False, the forward matrices alone: (forward, None).
+@overload
+def transformMatrices(
+    translations: Optional[ArrayLike] = ...,
+    rotations: Optional[ArrayLike] = ...,
+    scales: Optional[ArrayLike] = ...,
+    scaleOrientations: Optional[ArrayLike] = ...,
+    centers: Optional[ArrayLike] = ...,
+    out: Optional[Tuple[NDArray[numpy.float64], None]] = ...,
+    *,
+    inverses: Literal[False],
+) -> Tuple[NDArray[numpy.float64], None]: ...
 
 # (world, worldInverse); worldInverse is None when no inverses are given.
 WorldTables = Tuple[NDArray[numpy.float64], Optional[NDArray[numpy.float64]]]
