@@ -75,12 +75,14 @@ KERNEL_TARGET void boxesOfWidths(const BoxJob& job, Index begin, Index end) {
     for (Index block = begin; block < end; block += kNanBlock) {
         const Index blockEnd = block + kNanBlock < end ? block + kNanBlock : end;
         Reg nan[B::kRegs];
+        for (int r = 0; r < B::kRegs; ++r) {
+            nan[r] = B::broadcast(0.0);  // no bit set: no lane
+        }
         for (Index n = block; n < blockEnd; ++n) {
             Reg smallest[B::kRegs], largest[B::kRegs];
             boxInto<B, OneMatrix, LowWidth, HighWidth>(shared, job, n, smallest, largest);
             for (int r = 0; r < B::kRegs; ++r) {
-                const Reg unordered = B::unordered(smallest[r], largest[r]);
-                nan[r] = n == block ? unordered : B::either(nan[r], unordered);
+                nan[r] = B::either(nan[r], B::unordered(smallest[r], largest[r]));
             }
             // A row's fourth value lands on the next row's first, written after it.
             const bool mayWriteFourth = n + 1 < end;

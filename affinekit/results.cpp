@@ -1,5 +1,7 @@
 #include "results.hpp"
 
+#include "../common/result_blocks.hpp"
+
 #include <cstring>
 
 namespace affinekit {
@@ -35,8 +37,8 @@ std::size_t tableBytes(const TableShape& shape, npy_intp rows) {
 }
 
 OwnedRef newTable(const TableShape& shape, npy_intp rows) {
-    npy_intp dims[3] = {rows, shape.rowDims[0], shape.rowDims[1]};
-    OwnedRef table(PyArray_SimpleNew(shape.depth, dims, NPY_DOUBLE));
+    const npy_intp dims[3] = {rows, shape.rowDims[0], shape.rowDims[1]};
+    OwnedRef table = kestrel_native::newResultArray(shape.depth, dims, NPY_DOUBLE, sizeof(double));
     if (!table) {
         PyErr_SetString(PyExc_MemoryError, kMatrixCreationFailed);
     }

@@ -7,6 +7,7 @@
 #define KESTREL_MODULE_FILE
 #include "../common/kernel_choice.hpp"
 #include "../common/numpy_module.hpp"
+#include "../common/result_blocks.hpp"
 #include "../common/tables.hpp"
 #include "functions.hpp"
 #include "kernels.hpp"
@@ -160,8 +161,8 @@ bool overlapsTable(const npy_intp* verdicts, npy_intp count, const double* value
 // or ValueError for any other out, before anything is written.
 OwnedRef verdictArray(PyObject* out, npy_intp count) {
     if (out == Py_None) {
-        npy_intp dims[1] = {count};
-        return OwnedRef(PyArray_SimpleNew(1, dims, NPY_INTP));
+        const npy_intp dims[1] = {count};
+        return kestrel_native::newResultArray(1, dims, NPY_INTP, sizeof(npy_intp));
     }
     if (!PyArray_Check(out) || !PyArray_EquivTypenums(PyArray_TYPE(kestrel_native::asArray(out)), NPY_INTP) ||
         !PyArray_ISNOTSWAPPED(kestrel_native::asArray(out))) {

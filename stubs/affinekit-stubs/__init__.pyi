@@ -26,6 +26,9 @@ def rotMatrix(__vector: Optional[ArrayLike]) -> MatrixPair:
 
 # Two new (or the given) C-contiguous (N, 4, 4) float64 arrays: matrix n is
 # what the single function gives for row n, the identity for (None, None).
+# A new result of 128 KiB or more (here and for every table function) has a
+# capsule as its base, which owns its memory and hands it to a later result
+# once the array is gone.
 MatrixTables = Tuple[NDArray[numpy.float64], NDArray[numpy.float64]]
 
 def transMatrices(table: ArrayLike, out: Optional[MatrixTables] = ...) -> MatrixTables:

@@ -20,7 +20,8 @@ def planeCull(__planes: ArrayLike, __points: ArrayLike, __tolerance: float = ...
 kernel: str
 kernels: Tuple[str, ...]
 
-# Per box or point table, the first culling plane's index, or -1.
+# Per box or point table, the first culling plane's index, or -1 (a new
+# result of 128 KiB or more has a capsule as its base, which owns its memory).
 Verdicts = NDArray[numpy.intp]
 
 def planeCullBoxes(planes: ArrayLike, lows: ArrayLike, highs: ArrayLike, tolerance: float = ...,
