@@ -14,7 +14,6 @@
 
 #include <cstdlib>
 #include <mutex>
-#include <vector>
 
 namespace kestrel_native {
 
@@ -30,27 +29,32 @@ const char kBlockCapsuleName[] = "kestrel result block";
 
 struct BlockPool {
     std::mutex lock;  // the GIL guards it too, but not in a free-threaded build
-    std::vector<char*> blocks;  // oldest first
+    char* blocks[kPoolBlocks + 1];  // oldest first
+    std::size_t count = 0;
     std::size_t bytes = 0;
+
+    void remove(std::size_t k) {
+        bytes -= blockSize(blocks[k]);
+        for (std::size_t j = k + 1; j < count; ++j) {
+            blocks[j - 1] = blocks[j];
+        }
+        --count;
+    }
+
+    static std::size_t blockSize(const char* block) { return *reinterpret_cast<const std::size_t*>(block); }
 };
 
 inline BlockPool gBlockPool;
-
-inline std::size_t blockSize(const char* block) {
-    return *reinterpret_cast<const std::size_t*>(block);
-}
 
 // A block of exactly size bytes of values: a pooled one, or a new one (null
 // when there is no memory).
 inline char* takeBlock(std::size_t size) {
     {
         std::lock_guard<std::mutex> guard(gBlockPool.lock);
-        std::vector<char*>& blocks = gBlockPool.blocks;
-        for (std::size_t k = blocks.size(); k-- > 0;) {
-            if (blockSize(blocks[k]) == size) {
-                char* const block = blocks[k];
-                blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(k));
-                gBlockPool.bytes -= size;
+        for (std::size_t k = gBlockPool.count; k-- > 0;) {
+            char* const block = gBlockPool.blocks[k];
+            if (BlockPool::blockSize(block) == size) {
+                gBlockPool.remove(k);
                 return block;
             }
         }
@@ -67,20 +71,19 @@ inline char* takeBlock(std::size_t size) {
 // Keeps the block for a later result, the oldest ones freed beyond the
 // pool's limits.
 inline void giveBackBlock(char* block) {
-    std::vector<char*> surplus;
+    char* surplus[kPoolBlocks + 1];
+    std::size_t surplusCount = 0;
     {
         std::lock_guard<std::mutex> guard(gBlockPool.lock);
-        std::vector<char*>& blocks = gBlockPool.blocks;
-        blocks.push_back(block);
-        gBlockPool.bytes += blockSize(block);
-        while (blocks.size() > kPoolBlocks || gBlockPool.bytes > kPoolMostBytes) {
-            gBlockPool.bytes -= blockSize(blocks.front());
-            surplus.push_back(blocks.front());
-            blocks.erase(blocks.begin());
+        gBlockPool.blocks[gBlockPool.count++] = block;
+        gBlockPool.bytes += BlockPool::blockSize(block);
+        while (gBlockPool.count > kPoolBlocks || gBlockPool.bytes > kPoolMostBytes) {
+            surplus[surplusCount++] = gBlockPool.blocks[0];
+            gBlockPool.remove(0);
         }
     }
-    for (char* const old : surplus) {
-        std::free(old);
+    for (std::size_t k = 0; k < surplusCount; ++k) {
+        std::free(surplus[k]);
     }
 }
 

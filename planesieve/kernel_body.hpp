@@ -9,11 +9,14 @@
 //   isEmpty(Lanes), bits(Lanes) (one bit a lane);
 //   addIn(a, b, Lanes): a + b in the lanes given, a elsewhere;
 //   load<Width>(rows, x, y, z): the first three values of kLanes rows,
+//   gather(first, stride): first[lane * stride] in each lane,
+//   transposeSquare(first, stride, columns): columns[k] = first[lane * stride + k]
+//     for k < kLanes,
 //
 // then includes this file, inside an anonymous namespace of its own.
 //
 // Points: kLanes points side by side, the same value and comparison as the
-// scalar kernel. Boxes: one box a lane, each taking the larger of its two
+// scalar kernel. Point tables: one table a lane, point by point. Boxes: one box a lane, each taking the larger of its two
 // products per term, as the reference does. Where a product is NaN the
 // kernel may keep the NaN instead of the number, and then the value is NaN.
 // A value that is not NaN decides exactly as the reference; a lane whose
@@ -244,5 +247,94 @@ KERNEL_TARGET void cullBoxesSimd(const BoxJob& job, Index begin, Index end) {
         cullBoxesOfWidths<V, 4, 3>(job, begin, end);
     } else {
         cullBoxesOfWidths<V, 4, 4>(job, begin, end);
+    }
+}
+
+// Tables of a few points each (a box's 8 corners, say): one table a lane,
+// so that a plane's test serves kLanes tables with no reduction across
+// lanes. The kLanes tables' values are first turned into columns, column k
+// holding value k of each table, a square of kLanes columns at a time
+// (the last square overlapping the one before it, so that nothing past a
+// table is read). Verdicts are counted as for boxes: a lane counts the
+// planes it passed.
+constexpr Index kMostTableValues = 64;
+
+// A plane stops early once every table still undecided has a point inside,
+// which is looked at after the first point and then every kCheckEvery
+// points: a test after every point costs more in mispredicted branches than
+// the points it saves.
+constexpr Index kCheckEvery = 4;
+
+template <class V>
+KERNEL_TARGET void tableColumns(const double* values, Index valueCount, typename V::Reg* columns) {
+    if (valueCount < V::kLanes) {
+        for (Index k = 0; k < valueCount; ++k) {
+            columns[k] = V::gather(values + k, valueCount);
+        }
+        return;
+    }
+    for (Index k = 0;; k += V::kLanes) {
+        const Index start = k + V::kLanes <= valueCount ? k : valueCount - V::kLanes;
+        V::transposeSquare(values + start, valueCount, columns + start);
+        if (start + V::kLanes == valueCount) {
+            return;
+        }
+    }
+}
+
+template <class V, int Width>
+KERNEL_TARGET void cullTableLanes(const TableJob& job, Index first) {
+    using Reg = typename V::Reg;
+    using Lanes = typename V::Lanes;
+    const Index valueCount = job.pointCount * Width;
+    Reg columns[kMostTableValues];
+    tableColumns<V>(job.values + first * valueCount, valueCount, columns);
+    const Reg bound = V::broadcast(job.limit);
+    const Reg one = V::broadcast(1.0);
+    Lanes undecided = V::all();
+    Reg passed = V::broadcast(0.0);
+    const double* plane = job.planes;
+    for (Index i = 0; i < job.planeCount; ++i, plane += 4) {
+        const Reg a = V::broadcast(plane[0]), b = V::broadcast(plane[1]);
+        const Reg c = V::broadcast(plane[2]), d = V::broadcast(plane[3]);
+        Lanes inside = V::butNot(V::all(), V::all());
+        const Reg* point = columns;
+        for (Index q = 0; q < job.pointCount; ++q, point += Width) {
+            const Reg v = V::add(V::add(V::add(V::mul(a, point[0]), V::mul(b, point[1])), V::mul(c, point[2])), d);
+            inside = V::either(inside, V::atLeast(v, bound));
+            if (q % kCheckEvery == 0 && V::isEmpty(V::butNot(undecided, inside))) {
+                break;
+            }
+        }
+        undecided = V::both(undecided, inside);
+        passed = V::addIn(passed, one, undecided);
+        if (V::isEmpty(undecided)) {
+            break;
+        }
+    }
+    double counts[V::kLanes];
+    V::store(counts, passed);
+    const LaneBits open = V::bits(undecided);
+    for (int lane = 0; lane < V::kLanes; ++lane) {
+        job.verdicts[first + lane] = (open >> lane & 1) != 0 ? kNotCulled : static_cast<Index>(counts[lane]);
+    }
+}
+
+// Tables of fewer than kMostTableValues / 4 points.
+template <class V, int Width>
+KERNEL_TARGET void cullTablesOfWidth(const TableJob& job, Index begin, Index end) {
+    Index n = begin;
+    for (; n + V::kLanes <= end; n += V::kLanes) {
+        cullTableLanes<V, Width>(job, n);
+    }
+    cullTablesOneByOne(job, n, end);
+}
+
+template <class V>
+KERNEL_TARGET void cullTablesSimd(const TableJob& job, Index begin, Index end) {
+    if (job.width == 3) {
+        cullTablesOfWidth<V, 3>(job, begin, end);
+    } else {
+        cullTablesOfWidth<V, 4>(job, begin, end);
     }
 }

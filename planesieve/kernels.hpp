@@ -85,6 +85,19 @@ struct BoxJob {
     Index* verdicts;
 };
 
+// Tables of points, table n holding pointCount points (rows of width 3 or
+// 4) from values + n * pointCount * width; verdicts[n] is the first plane
+// that has all of table n's points outside, or kNotCulled.
+struct TableJob {
+    const double* planes;
+    Index planeCount;
+    const double* values;
+    Index pointCount;
+    Index width;
+    double limit;
+    Index* verdicts;
+};
+
 struct Kernel {
     const char* name;
     // The first of planeCount planes (rows of 4) that has all count points
@@ -93,7 +106,12 @@ struct Kernel {
                                Index width, double limit);
     // Fills job.verdicts[begin, end).
     void (*cullBoxes)(const BoxJob& job, Index begin, Index end);
+    // Fills job.verdicts[begin, end) for tables of few points (see kernel_body.hpp).
+    void (*cullTables)(const TableJob& job, Index begin, Index end);
 };
+
+// The reference for tables, one at a time (kernels_scalar.cpp).
+void cullTablesOneByOne(const TableJob& job, Index begin, Index end);
 
 // The reference verdict of one box, exact for every input (kernels_scalar.cpp).
 Index exactBoxVerdict(const BoxJob& job, Index box);

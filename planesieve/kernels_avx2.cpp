@@ -34,6 +34,20 @@ struct Avx2Lanes {
         return _mm256_add_pd(a, _mm256_and_pd(b, lanes));
     }
 
+    KERNEL_TARGET static Reg gather(const double* first, Index stride) {
+        return _mm256_set_pd(first[3 * stride], first[2 * stride], first[stride], first[0]);
+    }
+    KERNEL_TARGET __attribute__((always_inline)) static void transposeSquare(const double* first, Index stride, Reg* columns) {
+        const Reg r0 = _mm256_loadu_pd(first), r1 = _mm256_loadu_pd(first + stride);
+        const Reg r2 = _mm256_loadu_pd(first + 2 * stride), r3 = _mm256_loadu_pd(first + 3 * stride);
+        const Reg even01 = _mm256_unpacklo_pd(r0, r1), odd01 = _mm256_unpackhi_pd(r0, r1);
+        const Reg even23 = _mm256_unpacklo_pd(r2, r3), odd23 = _mm256_unpackhi_pd(r2, r3);
+        columns[0] = _mm256_permute2f128_pd(even01, even23, 0x20);
+        columns[1] = _mm256_permute2f128_pd(odd01, odd23, 0x20);
+        columns[2] = _mm256_permute2f128_pd(even01, even23, 0x31);
+        columns[3] = _mm256_permute2f128_pd(odd01, odd23, 0x31);
+    }
+
     template <int Width>
     KERNEL_TARGET static void load(const double* rows, Reg& x, Reg& y, Reg& z) {
         if (Width == 3) {
@@ -61,7 +75,7 @@ struct Avx2Lanes {
 
 }  // namespace
 
-const Kernel kAvx2Kernel = {"avx2", firstCullingPlaneSimd<Avx2Lanes>, cullBoxesSimd<Avx2Lanes>};
+const Kernel kAvx2Kernel = {"avx2", firstCullingPlaneSimd<Avx2Lanes>, cullBoxesSimd<Avx2Lanes>, cullTablesSimd<Avx2Lanes>};
 
 }  // namespace planesieve_kernels
 

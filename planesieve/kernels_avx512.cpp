@@ -51,6 +51,36 @@ struct Avx512Lanes {
         return _mm512_set_epi64(e7, e6, e5, e4, e3, e2, e1, e0);
     }
 
+    KERNEL_TARGET static Reg gather(const double* first, Index stride) {
+        return _mm512_set_pd(first[7 * stride], first[6 * stride], first[5 * stride], first[4 * stride],
+                             first[3 * stride], first[2 * stride], first[stride], first[0]);
+    }
+
+    // Rows paired (value k of rows 2i and 2i + 1 side by side), then pairs
+    // of pairs (128-bit blocks), then the halves.
+    KERNEL_TARGET __attribute__((always_inline)) static void transposeSquare(const double* first, Index stride, Reg* columns) {
+        Reg rows[8], pairs[8], quads[8];
+        for (int r = 0; r < 8; ++r) {
+            rows[r] = _mm512_loadu_pd(first + r * stride);
+        }
+        for (int r = 0; r < 8; r += 2) {
+            pairs[r] = _mm512_unpacklo_pd(rows[r], rows[r + 1]);
+            pairs[r + 1] = _mm512_unpackhi_pd(rows[r], rows[r + 1]);
+        }
+        const __m512i lowBlocks = lanes(0, 1, 8, 9, 4, 5, 12, 13), highBlocks = lanes(2, 3, 10, 11, 6, 7, 14, 15);
+        for (int r = 0; r < 8; r += 4) {
+            quads[r] = _mm512_permutex2var_pd(pairs[r], lowBlocks, pairs[r + 2]);
+            quads[r + 1] = _mm512_permutex2var_pd(pairs[r + 1], lowBlocks, pairs[r + 3]);
+            quads[r + 2] = _mm512_permutex2var_pd(pairs[r], highBlocks, pairs[r + 2]);
+            quads[r + 3] = _mm512_permutex2var_pd(pairs[r + 1], highBlocks, pairs[r + 3]);
+        }
+        const __m512i lowHalves = lanes(0, 1, 2, 3, 8, 9, 10, 11), highHalves = lanes(4, 5, 6, 7, 12, 13, 14, 15);
+        for (int k = 0; k < 4; ++k) {
+            columns[k] = _mm512_permutex2var_pd(quads[k], lowHalves, quads[k + 4]);
+            columns[k + 4] = _mm512_permutex2var_pd(quads[k], highHalves, quads[k + 4]);
+        }
+    }
+
     template <int Width>
     KERNEL_TARGET static void load(const double* rows, Reg& x, Reg& y, Reg& z) {
         if (Width == 3) {
@@ -86,7 +116,8 @@ struct Avx512Lanes {
 
 }  // namespace
 
-const Kernel kAvx512Kernel = {"avx512", firstCullingPlaneSimd<Avx512Lanes>, cullBoxesSimd<Avx512Lanes>};
+const Kernel kAvx512Kernel = {"avx512", firstCullingPlaneSimd<Avx512Lanes>, cullBoxesSimd<Avx512Lanes>,
+                              cullTablesSimd<Avx512Lanes>};
 
 }  // namespace planesieve_kernels
 

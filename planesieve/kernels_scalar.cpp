@@ -78,6 +78,14 @@ Index exactBoxVerdict(const BoxJob& job, Index box) {
     return kNotCulled;
 }
 
-const Kernel kScalarKernel = {"scalar", firstCullingPlaneScalar, cullBoxesScalar};
+void cullTablesOneByOne(const TableJob& job, Index begin, Index end) {
+    const Index tableValues = job.pointCount * job.width;
+    for (Index n = begin; n < end; ++n) {
+        job.verdicts[n] = firstCullingPlaneOfPoints(job.planes, job.planeCount, job.values + n * tableValues,
+                                                    job.pointCount, job.width, job.limit);
+    }
+}
+
+const Kernel kScalarKernel = {"scalar", firstCullingPlaneScalar, cullBoxesScalar, cullTablesOneByOne};
 
 }  // namespace planesieve_kernels

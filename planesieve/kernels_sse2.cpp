@@ -56,7 +56,9 @@ struct Sse2Lanes {
 
 }  // namespace
 
-const Kernel kSse2Kernel = {"sse2", firstCullingPlaneSimd<Sse2Lanes>, cullBoxesSimd<Sse2Lanes>};
+const Kernel kSse2Kernel = {"sse2", firstCullingPlaneSimd<Sse2Lanes>, cullBoxesSimd<Sse2Lanes>,
+                            // Two tables a register do not pay for turning them into columns.
+                            cullTablesOneByOne};
 
 }  // namespace planesieve_kernels
 

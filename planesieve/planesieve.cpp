@@ -39,7 +39,8 @@ const kernels::Kernel* gKernel = &kernels::kScalarKernel;
 
 // Below this many points a table is scanned by the scalar code, inline:
 // its first point alone decides most planes of a visible box, and a short
-// scan does not pay for the kernel's call.
+// scan does not pay for the kernel's call. (Many such tables at once go to
+// the kernel, one table a lane.)
 constexpr npy_intp kSimdMinPoints = 16;
 
 npy_intp firstCullingPlane(const Table& planes, const double* points, npy_intp pointCount,
@@ -313,6 +314,12 @@ PyObject* planeCullMany(PyObject*, PyObject* args, PyObject* keywords) {
                              overlapsTable(verdictData(result.get()), count, tables.values, count * tableValues);
     fillVerdicts(result.get(), count, sharesInput, [&](npy_intp* verdicts) {
         scan(count * tables.pointCount * planes.table.count, [&] {
+            if (tables.pointCount < kSimdMinPoints) {
+                const kernels::TableJob job = {planes.table.rows, planes.table.count, tables.values, tables.pointCount,
+                                               tables.width,      -tolerance,         verdicts};
+                gKernel->cullTables(job, 0, count);
+                return;
+            }
             for (npy_intp n = 0; n < count; ++n) {
                 verdicts[n] = firstCullingPlane(planes.table, tables.values + n * tableValues,
                                                 tables.pointCount, tables.width, tolerance);

@@ -129,6 +129,34 @@ def test_boxes_match_plane_cull_on_their_corners(planes, boxes, tolerance, order
     assert oracle.plane_cull_boxes(planes, lows, highs, *extra) == expected
 
 
+SPECIAL_ARRAY = numpy.array([0.0, -0.0, 5e-324, -5e-324, 1e300, -1e300, INF, -INF, NAN, 1.0, -1.0, 0.5])
+
+
+def seeded_values(shape, seed, special_share):
+    """Values drawn with numpy from one seed (hypothesis draws hundreds of
+    floats slowly), a share of them special."""
+    random = numpy.random.RandomState(seed)
+    values = random.uniform(-3, 3, size=shape)
+    special = random.rand(*shape) < special_share
+    values[special] = random.choice(SPECIAL_ARRAY, size=int(special.sum()))
+    return values
+
+
+# Many tables of few points go to the kernel one table a lane: counts that
+# fill lanes and leave some over, on every kernel.
+@given(count=st.integers(0, 40), points=st.integers(0, 15), width=st.sampled_from([3, 4]),
+       plane_count=st.integers(0, 7), seed=st.integers(0, 2 ** 31), special_share=st.sampled_from([0.0, 0.1, 0.4]),
+       tolerance=TOLERANCES)
+def test_many_small_point_tables_match_plane_cull(count, points, width, plane_count, seed, special_share, tolerance):
+    planes = seeded_values((plane_count, 4), seed, special_share)
+    tables = seeded_values((count, points, width), seed + 1, special_share)
+    if special_share == 0.0:  # boxes around the planes' cube: every verdict occurs
+        tables *= 0.6
+    extra = () if tolerance is None else (tolerance,)
+    expected = per_table_plane_cull(planes, tables, *extra)
+    assert planeCullMany(planes, tables, *extra).tolist() == expected
+
+
 @given(planes=st.integers(0, 7).flatmap(lambda rows: table(rows, 4)),
        tables=st.tuples(st.integers(0, 6), st.integers(0, 19), st.sampled_from([3, 4])).flatmap(
            lambda shape: table(shape[0] * shape[1], shape[2]).map(lambda t: t.reshape(shape))),
