@@ -83,7 +83,7 @@ $(VENV_py2)/.ready: $(TOOLS)/.ready requirements/py2-test.txt requirements/suite
 	$(PY_py2) -m pip install $(PIP_QUIET) -r requirements/py2-test.txt
 	touch $@
 
-$(VENV_py3)/.ready: requirements/py3-test.txt requirements/suite-py3.txt
+$(VENV_py3)/.ready: requirements/py3-test.txt requirements/suite-py3.txt requirements/py3-dask.txt
 	@test -n "$(PYTHON3)" || { echo "no Python 3.11 found: set PYTHON3=/path/to/python3" >&2; exit 1; }
 	rm -rf $(VENV_py3)
 	$(PYTHON3) -m venv $(VENV_py3)
@@ -141,6 +141,7 @@ $(addprefix bench-,$(INTERPRETERS)): bench-%: install-%
 	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) tables.py $(BENCH_ARGS)
 	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) nodes.py $(BENCH_ARGS)
 	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) frame.py $(BENCH_ARGS)
+	cd bench && OPENBLAS_NUM_THREADS=1 PYTHONPATH=../build/bench-$* ../$(PY_$*) parallel.py $(BENCH_ARGS)
 
 # 10^5 arbitrary arguments per function (the everyday run keeps a few hundred).
 $(addprefix fuzz-,$(INTERPRETERS)): fuzz-%: install-%
