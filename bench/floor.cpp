@@ -8,6 +8,7 @@
 // one sin and one cos of the row's last value per row when the flag is set.
 #define KESTREL_MODULE_FILE
 #include "../common/numpy_module.hpp"
+#include "../common/result_blocks.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -61,8 +62,9 @@ PyObject* floorBoxes(PyObject*, PyObject* args) {
     }
     PyArrayObject* const lows = reinterpret_cast<PyArrayObject*>(PyTuple_GET_ITEM(args, 0));
     PyArrayObject* const highs = reinterpret_cast<PyArrayObject*>(PyTuple_GET_ITEM(args, 1));
-    npy_intp count = PyArray_DIM(lows, 0);
-    PyObject* const result = PyArray_SimpleNew(1, &count, NPY_INTP);
+    const npy_intp count = PyArray_DIM(lows, 0);
+    // Results are made as the real functions make theirs.
+    PyObject* const result = kestrel_native::newResultArray(1, &count, NPY_INTP, sizeof(npy_intp)).release();
     if (result == nullptr) {
         return nullptr;
     }
@@ -85,9 +87,9 @@ PyObject* floorTables(PyObject*, PyObject* args) {
     const bool sinCos = PyObject_IsTrue(PyTuple_GET_ITEM(args, 1)) == 1;
     const npy_intp rows = PyArray_DIM(table, 0);
     const npy_intp width = PyArray_DIM(table, 1);
-    npy_intp dims[3] = {rows, 4, 4};
-    kestrel_native::OwnedRef forward(PyArray_SimpleNew(3, dims, NPY_DOUBLE));
-    kestrel_native::OwnedRef inverse(PyArray_SimpleNew(3, dims, NPY_DOUBLE));
+    const npy_intp dims[3] = {rows, 4, 4};
+    kestrel_native::OwnedRef forward = kestrel_native::newResultArray(3, dims, NPY_DOUBLE, sizeof(double));
+    kestrel_native::OwnedRef inverse = kestrel_native::newResultArray(3, dims, NPY_DOUBLE, sizeof(double));
     if (!forward || !inverse) {
         return nullptr;
     }
