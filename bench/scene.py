@@ -48,9 +48,11 @@ def scene(count, seed=1):
 
 
 def corner_tables(lows, highs):
+    """(N, 8, 3), C-contiguous as an application keeps its tables: numpy's
+    fancy indexing gives a transposed layout, which every call would copy."""
     pick = numpy.array([[x, y, z] for x in (0, 1) for y in (0, 1) for z in (0, 1)])
     both = numpy.stack([lows, highs], axis=1)            # (N, 2, 3)
-    return both[:, pick, [0, 1, 2]]                      # (N, 8, 3)
+    return numpy.ascontiguousarray(both[:, pick, [0, 1, 2]])
 
 
 def numpy_verdicts(planes, lows, highs):

@@ -61,6 +61,7 @@ MATRIX_OUT = (numpy.zeros((64, 4, 4)), numpy.zeros((64, 4, 4)))
 MATRIX_TABLES = [
     (numpy.hstack([LOWS, HIGHS[:, :1]]),), (LOWS[:3].tolist(),), (LOWS, MATRIX_OUT), (LOWS[:3], MATRIX_OUT),
     (numpy.zeros((2, 4)),), (None,), ([1.0, 2.0],), ([['x']],), (LOWS, (MATRIX_OUT[0], MATRIX_OUT[0])),
+    (numpy.tile(LOWS, (32, 1)),),
 ]
 
 
@@ -80,6 +81,21 @@ WORLDS = [
     (PARENTS, NODES[0], NODES[1]), (PARENTS.tolist(), NODES[0]), (PARENTS, NODES[0], NODES[1], MATRIX_OUT),
     (PARENTS[::-1], NODES[0]), (PARENTS, NODES[0][:, :3]), (PARENTS.astype(float), NODES[0]),
     (PARENTS, NODES[0], NODES[1][:3]), (PARENTS, NODES[0], None, MATRIX_OUT),
+]
+
+# Large enough (128 KiB and more) that results come from the pool of freed blocks.
+BIG_LOWS = numpy.tile(LOWS, (32, 1))
+BIG_NODES = affinekit.transformMatrices(BIG_LOWS, inverses=False)[0]
+BOX_OUT = (numpy.zeros((64, 3)), numpy.zeros((64, 3)))
+BOX_TRANSFORMS = [
+    (NODES[0], LOWS, HIGHS), (NODES[0][0].tolist(), LOWS[:3].tolist(), HIGHS[:3]), (NODES[0], LOWS, HIGHS, BOX_OUT),
+    (BIG_NODES, BIG_LOWS, BIG_LOWS + 1), (NODES[0][:3], LOWS, HIGHS), ([['x']], LOWS, HIGHS),
+    (NODES[0], LOWS[:, :2], HIGHS), (NODES[0], LOWS, HIGHS, (BOX_OUT[0], BOX_OUT[0])),
+]
+PLANE_OUT = numpy.zeros((6, 4))
+CAMERAS = [
+    (NODES[0][0],), (NODES[0][1].tolist(), True, False), (NODES[0][2], 0, 1, PLANE_OUT), (NODES[0],),
+    ([['x'] * 4] * 4,), (None,), (NODES[0][3], False, True, PLANE_OUT[:5]),
 ]
 
 
@@ -113,7 +129,8 @@ def main():
              (planesieve.planeCullBoxes, BOXES), (planesieve.planeCullMany, POINT_TABLES),
              (affinekit.transMatrices, MATRIX_TABLES), (affinekit.scaleMatrices, MATRIX_TABLES),
              (affinekit.rotMatrices, MATRIX_TABLES), (affinekit.transformMatrix, NODE_FIELDS),
-             (affinekit.transformMatrices, NODE_TABLES), (affinekit.worldMatrices, WORLDS)]
+             (affinekit.transformMatrices, NODE_TABLES), (affinekit.worldMatrices, WORLDS),
+             (affinekit.transformBoxes, BOX_TRANSFORMS), (planesieve.frustumPlanes, CAMERAS)]
     for function, argument_lists in plans:  # warm every path and cache first
         soak(function, argument_lists, 10 * len(argument_lists))
     gc.collect()
