@@ -144,6 +144,17 @@ def refcounts():
     return check
 
 
+def ignoring_refusals(call, *args):
+    """A callable that calls call(*args) and lets a TypeError or ValueError
+    (an argument refused) pass: reference counts are checked on error paths too."""
+    def guarded():
+        try:
+            call(*args)
+        except (TypeError, ValueError):
+            pass
+    return guarded
+
+
 @contextlib.contextmanager
 def no_garbage_collection(collect_first=True):
     """No collection while reference counts are being compared: garbage freed
