@@ -71,7 +71,11 @@ BOX_STEP void boxInto(const BoxMatrix<B>& shared, const BoxJob& job, Index n, ty
 template <class B, bool OneMatrix, int LowWidth, int HighWidth>
 KERNEL_TARGET void boxesOfWidths(const BoxJob& job, Index begin, Index end) {
     using Reg = typename B::Reg;
-    const BoxMatrix<B> shared(job.matrices);
+    if (begin >= end) {
+        return;  // an empty table of matrices may hold no matrix at all
+    }
+    // The one matrix for all, or (unused) the first box's.
+    const BoxMatrix<B> shared(job.matrices + (OneMatrix ? 0 : begin * kValues));
     for (Index block = begin; block < end; block += kNanBlock) {
         const Index blockEnd = block + kNanBlock < end ? block + kNanBlock : end;
         Reg nan[B::kRegs];
