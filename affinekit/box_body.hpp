@@ -6,18 +6,15 @@
 // as the reference chooses), unordered(a, b) (all bits set in a lane where
 // either is NaN), either(a, b), anyOf(masks) over the three coordinates'
 // lanes, and storeThree(to, regs, mayWriteFourth). Included by a kernel file
-// inside its own anonymous namespace, after KERNEL_TARGET.
-
-// The per-box steps are inlined into the loop, whatever the compiler's
-// estimate of their size: called, their registers would go through memory.
-#define BOX_STEP KERNEL_TARGET __attribute__((always_inline)) inline
+// inside its own anonymous namespace, after KERNEL_TARGET. The per-box steps
+// are inlined into the loop (KESTREL_INLINE_STEP).
 
 template <class B>
 struct BoxMatrix {
     static constexpr int kLanes = 4 / B::kRegs;
     typename B::Reg rows[4][B::kRegs];
 
-    BOX_STEP explicit BoxMatrix(const double* m) {
+    KERNEL_TARGET KESTREL_INLINE_STEP explicit BoxMatrix(const double* m) {
         for (int i = 0; i < 4; ++i) {
             for (int r = 0; r < B::kRegs; ++r) {
                 rows[i][r] = B::load(m + 4 * i + kLanes * r);
@@ -29,8 +26,8 @@ struct BoxMatrix {
 // Box n by matrix m into the reference's smallest and largest values (when
 // one is NaN, the reference takes the box corner by corner instead).
 template <class B, int LowWidth, int HighWidth>
-BOX_STEP void boxOf(const BoxMatrix<B>& m, const BoxJob& job, Index n, typename B::Reg smallest[],
-                         typename B::Reg largest[]) {
+KERNEL_TARGET KESTREL_INLINE_STEP void boxOf(const BoxMatrix<B>& m, const BoxJob& job, Index n,
+                                             typename B::Reg smallest[], typename B::Reg largest[]) {
     using Reg = typename B::Reg;
     const double* const low = job.lows + n * LowWidth;
     const double* const high = job.highs + n * HighWidth;
@@ -59,8 +56,8 @@ BOX_STEP void boxOf(const BoxMatrix<B>& m, const BoxJob& job, Index n, typename 
 constexpr Index kNanBlock = 8;
 
 template <class B, bool OneMatrix, int LowWidth, int HighWidth>
-BOX_STEP void boxInto(const BoxMatrix<B>& shared, const BoxJob& job, Index n, typename B::Reg smallest[],
-                           typename B::Reg largest[]) {
+KERNEL_TARGET KESTREL_INLINE_STEP void boxInto(const BoxMatrix<B>& shared, const BoxJob& job, Index n,
+                                               typename B::Reg smallest[], typename B::Reg largest[]) {
     if (OneMatrix) {
         boxOf<B, LowWidth, HighWidth>(shared, job, n, smallest, largest);
     } else {
@@ -132,5 +129,3 @@ KERNEL_TARGET void boxesOf(const BoxJob& job, Index begin, Index end) {
         boxesOfMatrices<B, false>(job, begin, end);
     }
 }
-
-#undef BOX_STEP

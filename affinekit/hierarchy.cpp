@@ -1,10 +1,9 @@
 // worldMatrices: the world matrices of a hierarchy of nodes, each node's
 // matrix chained with its parent's, in one call.
+#include "arguments.hpp"
 #include "functions.hpp"
 #include "matrices.hpp"
 #include "results.hpp"
-
-#include "arguments.hpp"
 
 #include <vector>
 

@@ -10,6 +10,8 @@
 #ifndef KESTREL_AFFINEKIT_PRODUCTS_HPP
 #define KESTREL_AFFINEKIT_PRODUCTS_HPP
 
+#include "../common/kernel_step.hpp"
+
 #include <cstddef>
 
 namespace affinekit_kernels {

@@ -16,8 +16,8 @@
 // then includes this file, inside an anonymous namespace of its own.
 //
 // Points: kLanes points side by side, the same value and comparison as the
-// scalar kernel. Point tables: one table a lane, point by point. Boxes: one box a lane, each taking the larger of its two
-// products per term, as the reference does. Where a product is NaN the
+// scalar kernel. Point tables: one table a lane. Boxes: one box a lane, each
+// taking the larger of its two products per term, as the reference does. Where a product is NaN the
 // kernel may keep the NaN instead of the number, and then the value is NaN.
 // A value that is not NaN decides exactly as the reference; a lane whose
 // value is NaN is left undecided here and its box is decided by the
@@ -138,9 +138,9 @@ struct LaneBoxes {
     typename V::Reg high[Groups][3];
 };
 
-// Inlined into the block loop, whatever the compiler's estimate of their
-// size: called, the boxes' registers would go through memory (a third of
-// the AVX-512 kernel's time at 10^4 boxes).
+// Inlined into the block loop (KESTREL_INLINE_STEP: called, the boxes'
+// registers went through memory, a third of the AVX-512 kernel's time at
+// 10^4 boxes), as is cullLaneBoxes.
 //
 // Verdicts of the boxes held, without a branch per box: a box's verdict is
 // the number of planes it was inside before the first that culls it, so
@@ -150,7 +150,8 @@ struct LaneBoxes {
 // may make the sum NaN too, which only costs an exact look). Returns the
 // lanes whose sum is NaN, which the reference decides.
 template <class V, int Groups, bool Ordered>
-KERNEL_TARGET __attribute__((always_inline)) inline LaneBits decideLanes(const BoxJob& job, const LaneBoxes<V, Groups>& boxes, Index* verdicts) {
+KERNEL_TARGET KESTREL_INLINE_STEP LaneBits decideLanes(const BoxJob& job, const LaneBoxes<V, Groups>& boxes,
+                                                       Index* verdicts) {
     using Reg = typename V::Reg;
     using Lanes = typename V::Lanes;
     const Reg bound = V::broadcast(job.limit);
@@ -195,7 +196,7 @@ KERNEL_TARGET __attribute__((always_inline)) inline LaneBits decideLanes(const B
 }
 
 template <class V, int Groups, int LowWidth, int HighWidth>
-KERNEL_TARGET __attribute__((always_inline)) inline LaneBits cullLaneBoxes(const BoxJob& job, Index box, Index* verdicts) {
+KERNEL_TARGET KESTREL_INLINE_STEP LaneBits cullLaneBoxes(const BoxJob& job, Index box, Index* verdicts) {
     LaneBoxes<V, Groups> boxes;
     typename V::Lanes ordered = V::all();
     for (int g = 0; g < Groups; ++g) {
@@ -261,7 +262,7 @@ KERNEL_TARGET void cullBoxesSimd(const BoxJob& job, Index begin, Index end) {
 // (the last square overlapping the one before it, so that nothing past a
 // table is read). Verdicts are counted as for boxes: a lane counts the
 // planes it passed.
-constexpr Index kMostTableValues = 64;
+constexpr Index kMostTableValues = (kSimdMinPoints - 1) * 4;
 
 // A plane stops early once every table still undecided has a point inside,
 // which is looked at after the first point and then every kCheckEvery
@@ -324,7 +325,7 @@ KERNEL_TARGET void cullTableLanes(const TableJob& job, Index first) {
     }
 }
 
-// Tables of fewer than kMostTableValues / 4 points.
+// Tables of fewer than kSimdMinPoints points.
 template <class V, int Width>
 KERNEL_TARGET void cullTablesOfWidth(const TableJob& job, Index begin, Index end) {
     Index n = begin;

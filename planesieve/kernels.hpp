@@ -6,6 +6,8 @@
 #ifndef KESTREL_PLANESIEVE_KERNELS_HPP
 #define KESTREL_PLANESIEVE_KERNELS_HPP
 
+#include "../common/kernel_step.hpp"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -15,6 +17,12 @@ using Index = std::ptrdiff_t;
 
 // The verdict of a box that no plane culls.
 constexpr Index kNotCulled = -1;
+
+// A table of fewer points is scanned by the scalar code, inline, when it is
+// one (its first point alone decides most planes of a visible box, and a
+// short scan does not pay for the kernel's call), and by cullTables, one
+// table a lane, when many come at once.
+constexpr Index kSimdMinPoints = 16;
 
 // A point (x, y, z) is inside plane (a, b, c, d) when the value below is at
 // least limit (minus the tolerance). Summed in this order, never fused; the
@@ -106,7 +114,7 @@ struct Kernel {
                                Index width, double limit);
     // Fills job.verdicts[begin, end).
     void (*cullBoxes)(const BoxJob& job, Index begin, Index end);
-    // Fills job.verdicts[begin, end) for tables of few points (see kernel_body.hpp).
+    // Fills job.verdicts[begin, end), for tables of fewer than kSimdMinPoints points.
     void (*cullTables)(const TableJob& job, Index begin, Index end);
 };
 

@@ -37,7 +37,8 @@ struct Avx2Lanes {
     KERNEL_TARGET static Reg gather(const double* first, Index stride) {
         return _mm256_set_pd(first[3 * stride], first[2 * stride], first[stride], first[0]);
     }
-    KERNEL_TARGET __attribute__((always_inline)) static void transposeSquare(const double* first, Index stride, Reg* columns) {
+    KERNEL_TARGET KESTREL_INLINE_STEP static void transposeSquare(const double* first, Index stride,
+                                                                  Reg* columns) {
         const Reg r0 = _mm256_loadu_pd(first), r1 = _mm256_loadu_pd(first + stride);
         const Reg r2 = _mm256_loadu_pd(first + 2 * stride), r3 = _mm256_loadu_pd(first + 3 * stride);
         const Reg even01 = _mm256_unpacklo_pd(r0, r1), odd01 = _mm256_unpackhi_pd(r0, r1);
@@ -75,7 +76,8 @@ struct Avx2Lanes {
 
 }  // namespace
 
-const Kernel kAvx2Kernel = {"avx2", firstCullingPlaneSimd<Avx2Lanes>, cullBoxesSimd<Avx2Lanes>, cullTablesSimd<Avx2Lanes>};
+const Kernel kAvx2Kernel = {"avx2", firstCullingPlaneSimd<Avx2Lanes>, cullBoxesSimd<Avx2Lanes>,
+                            cullTablesSimd<Avx2Lanes>};
 
 }  // namespace planesieve_kernels
 

@@ -58,7 +58,8 @@ struct Avx512Lanes {
 
     // Rows paired (value k of rows 2i and 2i + 1 side by side), then pairs
     // of pairs (128-bit blocks), then the halves.
-    KERNEL_TARGET __attribute__((always_inline)) static void transposeSquare(const double* first, Index stride, Reg* columns) {
+    KERNEL_TARGET KESTREL_INLINE_STEP static void transposeSquare(const double* first, Index stride,
+                                                                  Reg* columns) {
         Reg rows[8], pairs[8], quads[8];
         for (int r = 0; r < 8; ++r) {
             rows[r] = _mm512_loadu_pd(first + r * stride);

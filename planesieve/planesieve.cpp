@@ -37,15 +37,9 @@ const char kNanToleranceError[] = "planeCull tolerance must be a number, not NaN
 // The kernel every scan uses, chosen once at import (chooseKernel).
 const kernels::Kernel* gKernel = &kernels::kScalarKernel;
 
-// Below this many points a table is scanned by the scalar code, inline:
-// its first point alone decides most planes of a visible box, and a short
-// scan does not pay for the kernel's call. (Many such tables at once go to
-// the kernel, one table a lane.)
-constexpr npy_intp kSimdMinPoints = 16;
-
 npy_intp firstCullingPlane(const Table& planes, const double* points, npy_intp pointCount,
                            npy_intp pointWidth, double tolerance) {
-    if (pointCount < kSimdMinPoints) {
+    if (pointCount < kernels::kSimdMinPoints) {
         return kernels::firstCullingPlaneOfPoints(planes.rows, planes.count, points, pointCount, pointWidth,
                                                   -tolerance);
     }
@@ -60,7 +54,7 @@ bool checkPlaneWidth(const Table& planes) {
     return true;
 }
 
-// message has one %ld for the width, after an optional %s for the name.
+// message has one %ld for the width.
 bool checkPointWidth(npy_intp width, const char* message) {
     if (kestrel_native::isPointWidth(width)) {
         return true;
@@ -314,7 +308,7 @@ PyObject* planeCullMany(PyObject*, PyObject* args, PyObject* keywords) {
                              overlapsTable(verdictData(result.get()), count, tables.values, count * tableValues);
     fillVerdicts(result.get(), count, sharesInput, [&](npy_intp* verdicts) {
         scan(count * tables.pointCount * planes.table.count, [&] {
-            if (tables.pointCount < kSimdMinPoints) {
+            if (tables.pointCount < kernels::kSimdMinPoints) {
                 const kernels::TableJob job = {planes.table.rows, planes.table.count, tables.values, tables.pointCount,
                                                tables.width,      -tolerance,         verdicts};
                 gKernel->cullTables(job, 0, count);
