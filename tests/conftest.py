@@ -24,8 +24,10 @@ settings.register_profile('fuzz', max_examples=100000, deadline=None,
 settings.register_profile('quick', max_examples=20, deadline=None, phases=NO_SHRINKING)
 # The sanitizer runs (make check-memory) look for memory faults on every
 # path, which a hundred examples a property reach; their allocator makes
-# example generation, the most of a run, several times slower.
-settings.register_profile('sanitizer', max_examples=100, deadline=None, phases=NO_SHRINKING)
+# example generation, the most of a run, several times slower (so slow, on a
+# loaded machine, that hypothesis's health check took it for a fault).
+settings.register_profile('sanitizer', max_examples=100, deadline=None, phases=NO_SHRINKING,
+                          suppress_health_check=[HealthCheck.too_slow])
 # Under valgrind everything runs some fifty times slower: a few examples a
 # property take every path.
 settings.register_profile('valgrind', max_examples=10, deadline=None,
